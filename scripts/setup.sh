@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a fresh Debian machine (when run as root and something is
+# missing), then configures and builds. Usage: scripts/setup.sh BUILD_FOLDER [cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev clang-format)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "Missing Debian packages (install them as root): ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+build="${1:-build}"
+shift || true
+cmake -S . -B "$build" -G Ninja "$@" >/dev/null
+cmake --build "$build"

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything from scratch and runs every test: the normal build, then the same suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the layout check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build --output-on-failure -j2
+
+scripts/setup.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNSTOW_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j2
+
+# The layout is kept by clang-format: any file it would change fails the run.
+files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests -name '*.cpp' -o -name '*.h')
+clang-format --dry-run --Werror $files
+echo "All tests passed."

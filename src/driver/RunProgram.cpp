@@ -1,0 +1,161 @@
+#include "driver/RunProgram.h"
+
+#include <exception>
+#include <iomanip>
+#include <iostream>
+#include <stdexcept>
+
+#include "driver/CommandLine.h"
+#include "driver/StreamSplitter.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/settings_store.h"
+#include "sound/Card_sound.h"
+#include "sound/Csw_file_handler.h"
+#include "sound/Raw_file_handler.h"
+#include "sound/Wave_file_handler.h"
+
+namespace MainProgram_ns {
+
+using StreamSplitter_ns::LogStream;
+using StreamSplitter_ns::Tee;
+
+namespace {
+
+constexpr char kBell = '\a';
+
+// Reads the stored creator's signature. Returns false when there is no settings key at all,
+// in which case the header has no signature lines.
+bool ReadSignature(std::string& signature) {
+  Platform_ns::SettingsKey key;
+  if (!key.Open(false)) {
+    return false;
+  }
+  signature = key.ReadString("Signature");
+  key.Close();
+  return true;
+}
+
+void WriteHeader(int argc, const char* const argv[], std::string& signature) {
+  Tee << kBanner << '\n' << std::endl;
+
+  Tee << "Command line:\n";
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) {
+      Tee << ' ';
+    }
+    Tee << (argv[i] != nullptr ? argv[i] : "");
+  }
+  Tee << '\n' << std::endl;
+
+  if (ReadSignature(signature)) {
+    Tee << "Creator's signature:\n" << signature << '\n' << std::endl;
+  }
+
+  Tee << "Date and time (D/M/Y):" << std::endl;
+  // Every later field with a width is zero-filled and hexadecimal is upper case, for the rest
+  // of the run: the block report relies on it.
+  Tee.fill('0');
+  Tee.setf(std::ios::uppercase);
+  const Platform_ns::LocalTime now = Platform_ns::CurrentLocalTime();
+  Tee << std::setw(2) << now.day << '/' << std::setw(2) << now.month << '/' << std::setw(4)
+      << now.year << "   " << std::setw(2) << now.hour << ':' << std::setw(2) << now.minute
+      << '\n'
+      << std::endl;
+}
+
+const char* InputKind() {
+  using namespace SoundInput_ns;
+  if (CurrentSound == &TheCSWSound) {
+    return "CSW";
+  }
+  if (CurrentSound == &TheWAVSound) {
+    return "WAV";
+  }
+  if (CurrentSound == &TheRAWSound) {
+    return "RAW";
+  }
+  return "sound card";
+}
+
+int Run(int argc, const char* const argv[]) {
+  using namespace SoundInput_ns;
+  CurrentSound = &TheCardSound;
+  RunSettings.MeasureWave = MeasureMethod::kSign;
+
+  const int parsed = ParseCommandLine(argc, argv);
+  if (parsed != kParsedGoOn) {
+    return parsed;
+  }
+
+  if (CurrentSound == &TheCSWSound) {
+    // A CSW file already holds pulse lengths; the phase is settled by the source itself.
+    RunSettings.MeasureWave = MeasureMethod::kCswPulses;
+    TheCSWSound.PulseInput = true;
+    if (RunSettings.NormalPhase) {
+      TheCSWSound.NoPhaseShift = true;
+    }
+  }
+
+  // Failures to open the source arrive before the log is opened, so they leave no log file.
+  CurrentSound->Open(RunSettings.InputName);
+
+  LogStream.open(RunSettings.LogName, std::ios::out | std::ios::trunc);
+  std::string signature;
+  WriteHeader(argc, argv, signature);
+
+  if (CurrentSound == &TheCardSound) {
+    RunSettings.CardInput = true;
+  } else {
+    CheckInputFile();
+  }
+
+  if (!RunSettings.NormalPhase && CurrentSound != &TheCSWSound) {
+    Tee << "Phase shift changed to +180 or +270." << std::endl;
+  }
+  (void)InputKind;
+
+  FinishLog();
+  return 0;
+}
+
+}  // namespace
+
+void CheckInputFile() {
+  const std::string& input = RunSettings.InputName;
+  const Platform_ns::FileSearchResult found = Platform_ns::FindFile(input);
+  if (!found.found || found.isDirectory) {
+    throw std::runtime_error("Could not find " + input);
+  }
+  // Only the file's own name is compared: the case of the folders does not matter.
+  const auto separator = input.find_last_of(Platform_ns::PathSeparators());
+  const std::string name = separator == std::string::npos ? input : input.substr(separator + 1);
+  if (name != found.storedName) {
+    throw std::runtime_error("Wrong case of letter in input file name");
+  }
+}
+
+void FinishLog() {
+  Tee.flush();
+  LogStream.close();
+}
+
+int RunProgram(int argc, const char* const argv[]) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& failure) {
+    FinishLog();
+    std::cerr << '\n' << failure.what() << '.' << std::flush;
+    std::cout << kBell << std::flush;
+    return 0;
+  } catch (...) {
+    FinishLog();
+    std::cerr << "\nNon STL exception.  Report this problem to the program's author with the\n"
+                 "command line used, the input file and LOG file."
+              << std::flush;
+    std::cout << kBell << std::flush;
+    throw;
+  }
+}
+
+}  // namespace MainProgram_ns

@@ -1,0 +1,72 @@
+#include "sound/Raw_file_handler.h"
+
+namespace SoundInput_ns {
+
+RAWSound::RAWSound() { SampleRate = 44100; }
+
+RAWSound::~RAWSound() { Close(); }
+
+void RAWSound::ResetCounters() {
+  Ended = false;
+  Position = 0;
+}
+
+void RAWSound::Open(std::string name) {
+  if (input_.IsOpen()) {
+    throw std::runtime_error("A RAW input file is already open");
+  }
+  input_.Clear();
+  input_.Open(name);
+  if (!input_.IsOpen()) {
+    throw std::runtime_error("Could not open " + name);
+  }
+  TotalLength = 0;
+  fileLength_ = 0;
+  input_.SeekFromEnd(0);
+  fileLength_ = input_.Tell();
+  if (fileLength_ < 0) {
+    // A stream that cannot tell its length (not a regular file) is read as it comes.
+    fileLength_ = 0;
+    input_.Clear();
+  }
+  // Only the low 32 bits are kept: files of 2 GiB or more are beyond what the program handles.
+  TotalLength = static_cast<int32_t>(static_cast<uint32_t>(fileLength_ & 0xFFFFFFFF));
+  input_.SeekFromBeginning(0);
+}
+
+bool RAWSound::Close() {
+  input_.Clear();
+  output_.Clear();
+  if (input_.IsOpen()) {
+    ResetCounters();
+    input_.Close();
+  }
+  output_.Close();
+  return input_.Bad() || input_.Fail() || output_.Bad() || output_.Fail();
+}
+
+void RAWSound::Rewind() {
+  input_.Clear();
+  input_.SeekFromBeginning(0);
+  ResetCounters();
+}
+
+bool RAWSound::AtDataEnd() { return input_.Tell() == fileLength_; }
+
+void RAWSound::OpenOutput(std::string name) {
+  if (output_.IsOpen()) {
+    throw std::runtime_error("A RAW output file is already open");
+  }
+  output_.Clear();
+  output_.Open(name);
+  if (!output_.IsOpen()) {
+    throw std::runtime_error("Could not open output file");
+  }
+}
+
+void RAWSound::WriteSample(int8_t sample) {
+  output_.CheckedWriteByte(
+      TypeConversion_ns::Conversions2sComplement::FromSample(sample, signedSamples_));
+}
+
+}  // namespace SoundInput_ns

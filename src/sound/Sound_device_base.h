@@ -1,0 +1,204 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <ios>
+#include <sstream>
+#include <string>
+
+namespace TypeConversion_ns {
+
+// The one conversion between bytes as sound files store them and the program's samples: a
+// signed 8-bit value with silence at 0. Unsigned (offset binary) bytes have their centre at
+// 128; signed bytes are two's complement and taken as they are.
+struct Conversions2sComplement {
+  static int8_t FromUnsigned(uint8_t stored) { return static_cast<int8_t>(stored ^ 0x80u); }
+  static uint8_t ToUnsigned(int8_t sample) {
+    return static_cast<uint8_t>(static_cast<uint8_t>(sample) ^ 0x80u);
+  }
+  static int8_t FromSigned(uint8_t stored) { return static_cast<int8_t>(stored); }
+  static uint8_t ToSigned(int8_t sample) { return static_cast<uint8_t>(sample); }
+
+  static int8_t ToSample(uint8_t stored, bool signedForm) {
+    return signedForm ? FromSigned(stored) : FromUnsigned(stored);
+  }
+  static uint8_t FromSample(int8_t sample, bool signedForm) {
+    return signedForm ? ToSigned(sample) : ToUnsigned(sample);
+  }
+};
+
+}  // namespace TypeConversion_ns
+
+namespace SoundInput_ns {
+
+// A binary input file as the sound sources read it. ReadByte is the per-sample path: it takes
+// the byte straight from the stream buffer, without a formatted or sentry-checked call, and
+// marks running off the end as end-of-file and fail, a failing read of the file as bad.
+template <class CharT, class Conversion, class Traits, class Stream>
+class BasicSoundInputFile {
+ public:
+  using IntType = typename Traits::int_type;
+  using Converter = Conversion;
+
+  BasicSoundInputFile() { stream_.rdbuf()->pubsetbuf(buffer_, sizeof buffer_); }
+  BasicSoundInputFile(const BasicSoundInputFile&) = delete;
+  BasicSoundInputFile& operator=(const BasicSoundInputFile&) = delete;
+
+  static constexpr IntType EndOfFile() { return Traits::eof(); }
+
+  bool IsOpen() const { return stream_.is_open(); }
+  void Open(const std::string& name) { stream_.open(name, std::ios::in | std::ios::binary); }
+
+  // The next byte as 0-255, or EndOfFile() when none could be read.
+  IntType ReadByte() {
+    IntType c;
+    try {
+      c = stream_.rdbuf()->sbumpc();
+    } catch (const std::ios_base::failure&) {
+      stream_.setstate(std::ios::badbit);
+      return EndOfFile();
+    }
+    if (Traits::eq_int_type(c, EndOfFile())) {
+      stream_.setstate(std::ios::eofbit | std::ios::failbit);
+    }
+    return c;
+  }
+
+  // Reads up to count bytes; returns how many were read.
+  std::streamsize ReadBlock(CharT* destination, std::streamsize count) {
+    stream_.read(destination, count);
+    return stream_.gcount();
+  }
+
+  void Skip(std::streamoff count) { stream_.seekg(count, std::ios::cur); }
+  void SeekFromBeginning(std::streamoff offset) { stream_.seekg(offset, std::ios::beg); }
+  void SeekFromCurrent(std::streamoff offset) { stream_.seekg(offset, std::ios::cur); }
+  void SeekFromEnd(std::streamoff offset) { stream_.seekg(offset, std::ios::end); }
+  std::streamoff Tell() { return static_cast<std::streamoff>(stream_.tellg()); }
+
+  bool Bad() const { return stream_.bad(); }
+  bool Eof() const { return stream_.eof(); }
+  bool Fail() const { return stream_.fail(); }
+  void Clear() { stream_.clear(); }
+  void SetFailed() { stream_.setstate(std::ios::failbit); }
+
+  void Close() {
+    if (stream_.is_open()) {
+      stream_.close();
+    }
+  }
+
+ private:
+  CharT buffer_[1 << 16];
+  Stream stream_;
+};
+
+// A binary output: a file, or the growable in-memory stream in which the tape image is built.
+template <class CharT, class Conversion, class Traits, class Stream>
+class BasicSoundOutputFile {
+ public:
+  using Converter = Conversion;
+
+  BasicSoundOutputFile() = default;
+  BasicSoundOutputFile(const BasicSoundOutputFile&) = delete;
+  BasicSoundOutputFile& operator=(const BasicSoundOutputFile&) = delete;
+
+  // File streams only: open for writing, discarding what the file held.
+  bool IsOpen() const { return stream_.is_open(); }
+  void Open(const std::string& name) {
+    stream_.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+  }
+  void Close() {
+    if (stream_.is_open()) {
+      stream_.close();
+    }
+  }
+
+  void WriteByte(uint8_t value) { stream_.put(static_cast<CharT>(value)); }
+
+  // Writes one byte and raises "File writing error" when the stream has failed.
+  void CheckedWriteByte(uint8_t value);
+
+  void WriteBlock(const CharT* bytes, std::streamsize count) { stream_.write(bytes, count); }
+
+  bool Bad() const { return stream_.bad(); }
+  bool Fail() const { return stream_.fail(); }
+  void Clear() { stream_.clear(); }
+  void SetFailed() { stream_.setstate(std::ios::failbit); }
+
+  Stream& Underlying() { return stream_; }
+  const Stream& Underlying() const { return stream_; }
+
+ private:
+  Stream stream_;
+};
+
+void RaiseWritingError();
+
+template <class CharT, class Conversion, class Traits, class Stream>
+void BasicSoundOutputFile<CharT, Conversion, Traits, Stream>::CheckedWriteByte(uint8_t value) {
+  WriteByte(value);
+  if (stream_.fail()) {
+    RaiseWritingError();
+  }
+}
+
+using SoundInputFileImplementation =
+    BasicSoundInputFile<char, TypeConversion_ns::Conversions2sComplement, std::char_traits<char>,
+                        std::ifstream>;
+
+template <class Stream>
+using SoundOutputFileImplementation =
+    BasicSoundOutputFile<char, TypeConversion_ns::Conversions2sComplement, std::char_traits<char>,
+                         Stream>;
+
+// The interface through which every sound source (sound card, CSW, WAV and RAW files) is read.
+// A sample is a signed 8-bit value with silence at 0; a CSW source delivers pulse lengths
+// instead. Every failure raises std::runtime_error carrying its message; no source prints.
+class SoundBase {
+ public:
+  uint32_t SampleRate = 0;  // samples per second
+  int32_t TotalLength = 0;  // length in samples (CSW: the sum of all pulse lengths)
+  bool Ended = false;       // no further samples
+  uint32_t Position = 0;    // samples delivered (CSW: the pulse lengths delivered, summed)
+
+  SoundBase() = default;
+  SoundBase(const SoundBase&) = delete;
+  SoundBase& operator=(const SoundBase&) = delete;
+
+  // Clears Ended, Position and any per-pass reading state.
+  virtual void ResetCounters() {}
+  virtual ~SoundBase() = 0;
+  // Opens the named input and leaves it at its first sample. Raises the class's
+  // already-open error if an input is open, and "Could not open " + name if it won't open.
+  virtual void Open(std::string name) = 0;
+  // Closes input and output; returns true when closing failed.
+  virtual bool Close() = 0;
+  // Returns to the first sample and clears the counters.
+  virtual void Rewind() {}
+  // True once no further sample can come.
+  virtual bool AtEnd() { return Ended; }
+  // The share of the source consumed, in whole percent, rounded.
+  virtual int64_t ProgressPercent();
+  // The next sample; 0 once the end is reached.
+  virtual int8_t NextSample() { return 0; }
+  // CSW only: the next pulse length in samples; 0 once the end is reached.
+  virtual uint32_t NextPulse() { return 0; }
+  virtual bool AtDataEnd() { return false; }
+  // RAW and WAV: the output through which a corrected copy of the input is written.
+  virtual void OpenOutput(std::string) {}
+  virtual void WriteHeader(uint32_t, uint32_t) {}
+  virtual void CopyHeader() {}
+  virtual void WriteSample(int8_t) {}
+  virtual void WriteShapedSample(double, double, bool) {}
+};
+
+class CardSound;
+class CSWSound;
+class WAVSound;
+class RAWSound;
+
+// The active source; the sound card unless the input file names another kind.
+extern SoundBase* CurrentSound;
+
+}  // namespace SoundInput_ns

@@ -1,0 +1,121 @@
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "support/TempFolder.h"
+
+namespace TestSupport {
+namespace {
+
+std::string MakeFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                        "/varnstow-run-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    throw std::runtime_error("cannot create a folder for a child's output");
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+RunningProcess::RunningProcess(const RunOptions& options) : folder_(MakeFolder()) {
+  WriteFile(folder_ + "/stdin", options.standardInput);
+  const std::string program = options.program.empty() ? VARNSTOW_EXE : options.program;
+  std::vector<std::string> argumentTexts;
+  argumentTexts.push_back(program);
+  argumentTexts.insert(argumentTexts.end(), options.arguments.begin(), options.arguments.end());
+
+  pid_ = fork();
+  if (pid_ < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid_ == 0) {
+    // The child: only calls that are safe between fork and exec.
+    const int in = open((folder_ + "/stdin").c_str(), O_RDONLY);
+    const int out = open((folder_ + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open((folder_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) {
+      _exit(127);
+    }
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) {
+      _exit(127);
+    }
+    for (const auto& [name, value] : options.environment) {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+    if (options.fileSizeLimit >= 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{};
+      limit.rlim_cur = static_cast<rlim_t>(options.fileSizeLimit);
+      limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    for (auto& text : argumentTexts) {
+      argv.push_back(text.data());
+    }
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+}
+
+RunningProcess::~RunningProcess() {
+  if (!waited_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  unlink((folder_ + "/stdin").c_str());
+  unlink((folder_ + "/stdout").c_str());
+  unlink((folder_ + "/stderr").c_str());
+  rmdir(folder_.c_str());
+}
+
+std::string RunningProcess::OutputSoFar() const { return ReadFile(folder_ + "/stdout"); }
+
+void RunningProcess::Signal(int signalNumber) const { kill(pid_, signalNumber); }
+
+RunResult RunningProcess::Wait() {
+  RunResult result;
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0) {
+  }
+  waited_ = true;
+  if (WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  result.output = ReadFile(folder_ + "/stdout");
+  result.errors = ReadFile(folder_ + "/stderr");
+  return result;
+}
+
+RunResult Run(const RunOptions& options) {
+  RunningProcess process(options);
+  return process.Wait();
+}
+
+RunResult RunVarnstow(const std::string& folder, const std::vector<std::string>& arguments) {
+  RunOptions options;
+  options.arguments = arguments;
+  options.workingFolder = folder;
+  options.environment = {{"XDG_CONFIG_HOME", folder + "/config"}, {"HOME", folder}};
+  return Run(options);
+}
+
+}  // namespace TestSupport
