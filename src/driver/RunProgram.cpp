@@ -5,6 +5,8 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "blocks/Block_driver.h"
+#include "blocks/Blockformstate.h"
 #include "driver/CommandLine.h"
 #include "driver/StreamSplitter.h"
 #include "platform/file_system.h"
@@ -14,6 +16,8 @@
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
+#include "uef/Wave_analysis.h"
+#include "waves/Wavesinputstate.h"
 
 namespace MainProgram_ns {
 
@@ -23,6 +27,9 @@ using StreamSplitter_ns::Tee;
 namespace {
 
 constexpr char kBell = '\a';
+// The images declare version 0.10 of the UEF format.
+constexpr uint8_t kUefMinorVersion = 10;
+constexpr uint8_t kUefMajorVersion = 0;
 
 // Reads the stored creator's signature. Returns false when there is no settings key at all,
 // in which case the header has no signature lines.
@@ -110,10 +117,22 @@ int Run(int argc, const char* const argv[]) {
     CheckInputFile();
   }
 
+  WavesInput_ns::InitialiseWavesInput();
+
+  UEFFormat_ns::TheUEFImage.OpenImage(RunSettings.OutputName, kUefMinorVersion, kUefMajorVersion);
+  WriteOriginText(kBanner);
+  if (!signature.empty()) {
+    WriteOriginText(signature);
+  }
+  WriteOriginText(std::string("The input format was ") + InputKind() + ".");
+
   if (!RunSettings.NormalPhase && CurrentSound != &TheCSWSound) {
     Tee << "Phase shift changed to +180 or +270." << std::endl;
   }
-  (void)InputKind;
+
+  WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
+  BlockProcessing_ns::DecodeBlocks();
+  UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, RunSettings.CompressOutput);
 
   FinishLog();
   return 0;
@@ -133,6 +152,12 @@ void CheckInputFile() {
   if (name != found.storedName) {
     throw std::runtime_error("Wrong case of letter in input file name");
   }
+}
+
+void WriteOriginText(const std::string& text) {
+  UEFFormat_ns::TheUEFImage.WriteChunk(UEFFormat_ns::kOriginChunk,
+                                       static_cast<uint32_t>(text.size() + 1),
+                                       reinterpret_cast<const uint8_t*>(text.c_str()));
 }
 
 void FinishLog() {

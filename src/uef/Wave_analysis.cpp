@@ -1,0 +1,110 @@
+#include "uef/Wave_analysis.h"
+
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include "platform/file_system.h"
+#include "uef/Gzstream.h"
+
+namespace UEFFormat_ns {
+
+UEFFormatWriting TheUEFImage;
+
+namespace {
+
+void CheckWritten(const UEFFormatWriting& writer) {
+  if (writer.Fail()) {
+    throw std::runtime_error("File writing error");
+  }
+}
+
+void WriteLittleEndian(UEFFormatWriting& writer, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) {
+    writer.WriteByte(static_cast<uint8_t>(value >> (8 * i)));
+  }
+}
+
+// Writes the image through out, which has just been opened on the drive file.
+template <class Stream>
+void SaveThrough(Stream& out, UEFFormatWriting& writer) {
+  if (!out.is_open() || out.fail()) {
+    writer.ResetImage();
+    throw std::runtime_error("Could not open output UEF file on drive");
+  }
+  const std::string bytes = writer.ImageBytes();
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.flush();
+  const bool written = !out.fail();
+  if (!written) {
+    out.clear();
+  }
+  out.close();
+  const bool closed = !out.fail();
+  if (written && closed) {
+    writer.ResetImage();
+    return;
+  }
+  if (!written && !closed) {
+    std::cerr << "\nCould not close UEF file on drive." << std::flush;
+  }
+  // A compressed file is completed only when it is closed, so after a failing close the file
+  // on the drive is as incomplete as after a failing write: neither is left there.
+  const Platform_ns::FileResult removed = Platform_ns::RemoveFile(writer.DriveFileName);
+  if (removed.error == Platform_ns::FileError::kPermissionDenied) {
+    std::cerr << "\nOS Permission denied to remove the UEF file on drive." << std::flush;
+  }
+  writer.ResetImage();
+  throw std::runtime_error(written ? "Could not close UEF file on drive"
+                                   : "Error writing UEF file on drive");
+}
+
+}  // namespace
+
+void UEFFormatWriting::OpenImage(std::string name, uint8_t minor, uint8_t major) {
+  if (ImageOpen) {
+    throw std::runtime_error("A UEF output in memory file is already open");
+  }
+  DriveFileName = std::move(name);
+  ImageOpen = true;
+  static const char kIdentifier[10] = {'U', 'E', 'F', ' ', 'F', 'i', 'l', 'e', '!', '\0'};
+  WriteBlock(kIdentifier, sizeof kIdentifier);
+  CheckedWriteByte(minor);
+  CheckedWriteByte(major);
+}
+
+void UEFFormatWriting::WriteChunk(uint16_t id, uint32_t length, const uint8_t* data) {
+  WriteLittleEndian(*this, id, 2);
+  CheckWritten(*this);
+  WriteLittleEndian(*this, length, 4);
+  CheckWritten(*this);
+  if (length != 0) {
+    WriteBlock(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
+  }
+  CheckWritten(*this);
+}
+
+void UEFFormatWriting::WriteBaseFrequencyPlaceholder() {
+  static const uint8_t kZero[4] = {0, 0, 0, 0};
+  WriteChunk(kBaseFrequencyChunk, sizeof kZero, kZero);
+}
+
+void UEFFormatWriting::Discard() {
+  Underlying().str(std::string());
+  Clear();
+  DriveFileName.clear();
+  ImageOpen = false;
+}
+
+void SaveImage(UEFFormatWriting& writer, bool compress) {
+  if (compress) {
+    GZStream_ns::ogzstream out;
+    out.open(writer.DriveFileName.c_str(), std::ios::out | std::ios::binary);
+    SaveThrough(out, writer);
+  } else {
+    std::ofstream out(writer.DriveFileName, std::ios::out | std::ios::binary | std::ios::trunc);
+    SaveThrough(out, writer);
+  }
+}
+
+}  // namespace UEFFormat_ns

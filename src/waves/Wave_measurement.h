@@ -1,0 +1,33 @@
+#pragma once
+
+#include "driver/CommandLine.h"
+#include "waves/Wavesinputstate.h"
+
+namespace SoundInput_ns {
+class SoundBase;
+}
+
+namespace WavesInput_ns {
+
+// Measures one wave from the current sound source into wave, whose halves start at 0.
+// The sample methods add one to a half for every sample they read and stop early, keeping a
+// partial wave, when the sound ends; the CSW method sets both halves from two pulses.
+using MeasureFunction = void (*)(DelaysElementType& wave);
+
+// Cuts the signal at its zero crossings; cycles that never reach 8 or -9 are merged into the
+// next. With NormalPhase the positive half comes first.
+void MeasureSign(DelaysElementType& wave);
+
+// Cuts the signal at its turning points; cycles that never reach 14 or -15 are merged into
+// the next. With NormalPhase the falling half comes first.
+void MeasurePeak(DelaysElementType& wave);
+
+// Takes two pulses of a CSW source as the wave's halves.
+void MeasureCswPulses(DelaysElementType& wave);
+
+// The measurement for method, bound once to the concrete type of source so that the
+// per-sample calls need no virtual dispatch. Behaves exactly as the functions above.
+MeasureFunction SelectMeasurement(MainProgram_ns::MeasureMethod method,
+                                  SoundInput_ns::SoundBase* source);
+
+}  // namespace WavesInput_ns

@@ -1,0 +1,98 @@
+#include "waves/Wavesinputstate.h"
+
+#include <stdexcept>
+
+#include "driver/CommandLine.h"
+#include "sound/Sound_device_base.h"
+#include "waves/Wave_measurement.h"
+
+namespace WavesInput_ns {
+namespace {
+
+WavesBufferType waves;
+double referenceWaveLength = 0;
+// The measurement chosen for this run, bound to its source when the window is first filled.
+MeasureFunction measure = nullptr;
+
+constexpr double kReferenceFrequency = 1200;
+
+}  // namespace
+
+void WavesBufferType::PushBack() {
+  if (count_ == kCapacity) {
+    throw std::logic_error("The waves window is full");
+  }
+  ++count_;
+  Back() = DelaysElementType{};
+}
+
+void ResetWavesInput() {
+  waves.Clear();
+  referenceWaveLength = 0;
+  measure = nullptr;
+}
+
+void InitialiseWavesInput() {
+  waves.Clear();
+  measure = SelectMeasurement(MainProgram_ns::RunSettings.MeasureWave, SoundInput_ns::CurrentSound);
+  AppendWaves(kWavesWindow);
+}
+
+void AppendWaves(uint8_t n) {
+  for (uint8_t i = 0; i < n; ++i) {
+    waves.PushBack();
+    DelaysElementType& wave = waves.Back();
+    measure(wave);
+    // Once the source is exhausted every measurement comes back empty: the window then
+    // stops growing. A last partial wave is kept.
+    if (wave.FirstHalf == 0 && wave.SecondHalf == 0) {
+      waves.PopBack();
+    }
+  }
+}
+
+void AdvanceWaves(uint8_t n) {
+  for (uint8_t i = 0; i < n; ++i) {
+    waves.PopFront();
+  }
+  AppendWaves(n);
+}
+
+void DropCurrentWave() { waves.PopFront(); }
+
+const DelaysElementType& WaveAt(uint8_t k) { return waves[k]; }
+
+uint32_t WavesLeft() { return static_cast<uint32_t>(waves.Size()); }
+
+void CheckWave(uint8_t k) {
+  if (k >= waves.Size()) {
+    throw std::logic_error(
+        "Buffer underrun error.  Report this problem to the program's author with the\n"
+        "command line used, the input file and LOG file.");
+  }
+}
+
+double ReferenceWaveLength() { return referenceWaveLength; }
+
+void ApplyWavelengthCalibration(int16_t fileNumber) {
+  auto& calibrations = MainProgram_ns::RunSettings.Calibrations;
+  const double sampleRate = static_cast<int32_t>(SoundInput_ns::CurrentSound->SampleRate);
+  const auto entry = calibrations.find(fileNumber);
+  if (entry == calibrations.end()) {
+    referenceWaveLength = sampleRate * (1 / kReferenceFrequency);
+    return;
+  }
+  referenceWaveLength = sampleRate / entry->second.BaudRate;
+  entry->second.Applied = true;
+}
+
+void CalibrationStep(int16_t fileNumber, uint64_t runningSampleCount) {
+  AdvanceWaves(1);
+  const auto& calibrations = MainProgram_ns::RunSettings.Calibrations;
+  const auto entry = calibrations.find(fileNumber);
+  if (entry != calibrations.end() && !entry->second.Applied && runningSampleCount == 0) {
+    ApplyWavelengthCalibration(fileNumber);
+  }
+}
+
+}  // namespace WavesInput_ns
