@@ -1,0 +1,225 @@
+// The waves window and the three ways of measuring a wave.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "support/Decoding.h"
+#include "waves/Wave_measurement.h"
+#include "waves/Wavesinputstate.h"
+
+namespace {
+
+using MainProgram_ns::MeasureMethod;
+using MainProgram_ns::RunSettings;
+using TestSupport::PulseSource;
+using TestSupport::SampleSource;
+using WavesInput_ns::DelaysElementType;
+
+// Ten samples at +20 then ten at -20, repeated: a clean square wave.
+std::vector<int8_t> Square(int cycles, int high = 20, int low = -20) {
+  std::vector<int8_t> samples;
+  for (int c = 0; c < cycles; ++c) {
+    samples.insert(samples.end(), 10, static_cast<int8_t>(high));
+    samples.insert(samples.end(), 10, static_cast<int8_t>(low));
+  }
+  return samples;
+}
+
+std::vector<DelaysElementType> MeasureAll(SampleSource& source, WavesInput_ns::MeasureFunction f,
+                                          bool normalPhase) {
+  RunSettings = MainProgram_ns::RunSettingsRecord{};
+  RunSettings.NormalPhase = normalPhase;
+  SoundInput_ns::CurrentSound = &source;
+  std::vector<DelaysElementType> waves;
+  for (;;) {
+    DelaysElementType wave;
+    f(wave);
+    if (wave.FirstHalf == 0 && wave.SecondHalf == 0) {
+      return waves;
+    }
+    waves.push_back(wave);
+  }
+}
+
+TEST(WaveMeasurement, SignMethodCutsAtRisingZeroCrossings) {
+  SampleSource source(Square(4), 44100);
+  const auto waves = MeasureAll(source, WavesInput_ns::MeasureSign, true);
+  ASSERT_GE(waves.size(), 3u);
+  // The first half ends with the first negative sample, the second with the first positive.
+  EXPECT_EQ(waves[0].FirstHalf, 11u);
+  EXPECT_EQ(waves[0].SecondHalf, 10u);
+  EXPECT_EQ(waves[1].FirstHalf, 10u);
+  EXPECT_EQ(waves[1].SecondHalf, 10u);
+  EXPECT_EQ(waves[2].FirstHalf, 10u);
+}
+
+TEST(WaveMeasurement, SignMethodWithShiftedPhaseStartsWithTheNegativeHalf) {
+  SampleSource source(Square(4), 44100);
+  const auto waves = MeasureAll(source, WavesInput_ns::MeasureSign, false);
+  ASSERT_GE(waves.size(), 2u);
+  EXPECT_EQ(waves[0].FirstHalf, 1u);
+  EXPECT_EQ(waves[0].SecondHalf, 10u);
+  EXPECT_EQ(waves[1].FirstHalf, 10u);
+  EXPECT_EQ(waves[1].SecondHalf, 10u);
+}
+
+TEST(WaveMeasurement, WeakCycleIsMergedIntoTheNext) {
+  // A strong cycle, a cycle that stays within -8..7, then strong cycles.
+  std::vector<int8_t> samples = Square(1);
+  const auto weak = Square(1, 7, -8);
+  samples.insert(samples.end(), weak.begin(), weak.end());
+  const auto strong = Square(3);
+  samples.insert(samples.end(), strong.begin(), strong.end());
+  SampleSource source(samples, 44100);
+  const auto waves = MeasureAll(source, WavesInput_ns::MeasureSign, true);
+  ASSERT_GE(waves.size(), 3u);
+  EXPECT_EQ(waves[0].Length(), 21u);
+  // The weak cycle and the one after it make one wave of about twice the length.
+  EXPECT_EQ(waves[1].Length(), 40u);
+  EXPECT_EQ(waves[2].Length(), 20u);
+}
+
+TEST(WaveMeasurement, ThresholdsOfTheSignMethodAreInclusive) {
+  // A cycle reaching exactly 8 is strong; one reaching exactly -9 is strong too.
+  SampleSource positive(Square(3, 8, -1), 44100);
+  EXPECT_EQ(MeasureAll(positive, WavesInput_ns::MeasureSign, true)[1].Length(), 20u);
+  SampleSource negative(Square(3, 1, -9), 44100);
+  EXPECT_EQ(MeasureAll(negative, WavesInput_ns::MeasureSign, true)[1].Length(), 20u);
+  SampleSource neither(Square(3, 7, -8), 44100);
+  // Nothing is ever strong: everything ends up in one partial wave.
+  const auto waves = MeasureAll(neither, WavesInput_ns::MeasureSign, true);
+  ASSERT_EQ(waves.size(), 1u);
+  EXPECT_EQ(waves[0].Length(), 60u);
+}
+
+TEST(WaveMeasurement, SilenceIsOneFirstHalfUntilTheSoundEnds) {
+  SampleSource source(std::vector<int8_t>(500, 0), 44100);
+  const auto waves = MeasureAll(source, WavesInput_ns::MeasureSign, true);
+  ASSERT_EQ(waves.size(), 1u);
+  EXPECT_EQ(waves[0].FirstHalf, 500u);
+  EXPECT_EQ(waves[0].SecondHalf, 0u);
+}
+
+TEST(WaveMeasurement, EmptySourceGivesNoWave) {
+  SampleSource source({}, 44100);
+  EXPECT_TRUE(MeasureAll(source, WavesInput_ns::MeasureSign, true).empty());
+  SampleSource peak({}, 44100);
+  EXPECT_TRUE(MeasureAll(peak, WavesInput_ns::MeasurePeak, true).empty());
+}
+
+TEST(WaveMeasurement, PeakMethodRunsFromPeakToPeakAndKeepsLevelStretches) {
+  // A triangle from 40 down to -40 and back, with a level stretch at the bottom.
+  std::vector<int8_t> cycle;
+  for (int v = 40; v > -40; v -= 10) cycle.push_back(static_cast<int8_t>(v));  // 8 falling
+  cycle.push_back(-40);
+  cycle.push_back(-40);  // level: stays in the falling half
+  for (int v = -30; v < 40; v += 10) cycle.push_back(static_cast<int8_t>(v));  // 7 rising
+  std::vector<int8_t> samples;
+  for (int i = 0; i < 4; ++i) samples.insert(samples.end(), cycle.begin(), cycle.end());
+  SampleSource source(samples, 44100);
+  const auto waves = MeasureAll(source, WavesInput_ns::MeasurePeak, true);
+  ASSERT_GE(waves.size(), 3u);
+  // Falling: 40..-30 and both -40 samples, then the first rising sample breaks the run.
+  EXPECT_EQ(waves[0].FirstHalf, 11u);
+  // Rising from -20 up to 30, then the drop back to 40 -> ... breaks it.
+  EXPECT_EQ(waves[1].Length(), static_cast<uint64_t>(cycle.size()));
+}
+
+TEST(WaveMeasurement, CswPulsesPairUpAndALonePulseEndsTheLastWave) {
+  PulseSource source({10, 12, 9}, 44100);
+  SoundInput_ns::CurrentSound = &source;
+  DelaysElementType first;
+  WavesInput_ns::MeasureCswPulses(first);
+  DelaysElementType second;
+  WavesInput_ns::MeasureCswPulses(second);
+  DelaysElementType third;
+  WavesInput_ns::MeasureCswPulses(third);
+  EXPECT_EQ(first.FirstHalf, 10u);
+  EXPECT_EQ(first.SecondHalf, 12u);
+  EXPECT_EQ(second.FirstHalf, 9u);
+  EXPECT_EQ(second.SecondHalf, 0u);
+  EXPECT_EQ(third.Length(), 0u);
+}
+
+std::vector<uint32_t> Pulses(size_t count) {
+  std::vector<uint32_t> pulses;
+  for (size_t i = 0; i < count; ++i) pulses.push_back(static_cast<uint32_t>(i + 1));
+  return pulses;
+}
+
+TEST(WavesWindow, FillsTo22AndStaysFullWhileTheSourceLasts) {
+  PulseSource source(Pulses(200), 44100);
+  TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
+  ASSERT_EQ(WavesInput_ns::WavesLeft(), 22u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(0).FirstHalf, 1u);
+  WavesInput_ns::AdvanceWaves(3);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(), 22u);
+  // The old fourth wave is now the current one.
+  EXPECT_EQ(WavesInput_ns::WaveAt(0).FirstHalf, 7u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(21).FirstHalf, 49u);
+}
+
+TEST(WavesWindow, ShrinksOnceTheSourceHasEnded) {
+  PulseSource source(Pulses(44), 44100);  // exactly 22 waves
+  TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
+  ASSERT_EQ(WavesInput_ns::WavesLeft(), 22u);
+  WavesInput_ns::AdvanceWaves(3);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(), 19u);
+  WavesInput_ns::DropCurrentWave();
+  EXPECT_EQ(WavesInput_ns::WavesLeft(), 18u);
+}
+
+TEST(WavesWindow, ShortAndEmptySources) {
+  PulseSource few(Pulses(9), 44100);
+  TestSupport::PrepareDecoding(few, MeasureMethod::kCswPulses);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(), 5u);
+  // The lone last pulse makes a wave of its own.
+  EXPECT_EQ(WavesInput_ns::WaveAt(4).FirstHalf, 9u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(4).SecondHalf, 0u);
+  PulseSource none({}, 44100);
+  TestSupport::PrepareDecoding(none, MeasureMethod::kCswPulses);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(), 0u);
+}
+
+TEST(WavesWindow, CheckWaveRaisesTheUnderrunErrorPastTheWindow) {
+  PulseSource source(Pulses(200), 44100);
+  TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
+  EXPECT_NO_THROW(WavesInput_ns::CheckWave(21));
+  try {
+    WavesInput_ns::CheckWave(22);
+    FAIL() << "no underrun error";
+  } catch (const std::logic_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Buffer underrun error.  Report this problem to the program's author with the\n"
+                 "command line used, the input file and LOG file.");
+  }
+}
+
+TEST(WavelengthCalibration, AppliesFromTheCalibratedFileOnAndOnlyOnce) {
+  PulseSource source(Pulses(200), 44100);
+  TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 36.75);
+
+  RunSettings.Calibrations[2] = MainProgram_ns::BaudRateAndFlag{false, 1150};
+  WavesInput_ns::CalibrationStep(1, 0);  // still file 1
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 36.75);
+  WavesInput_ns::CalibrationStep(2, 5);  // file 2, but in the middle of something
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 36.75);
+  WavesInput_ns::CalibrationStep(2, 0);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1150);
+  EXPECT_TRUE(RunSettings.Calibrations[2].Applied);
+  // Later files keep it.
+  WavesInput_ns::CalibrationStep(3, 0);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1150);
+}
+
+TEST(WavelengthCalibration, FirstFileCalibrationIsAppliedAtTheStart) {
+  PulseSource source(Pulses(200), 44100);
+  TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
+  RunSettings.Calibrations[1] = MainProgram_ns::BaudRateAndFlag{false, 1300};
+  WavesInput_ns::ApplyWavelengthCalibration(1);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1300);
+  EXPECT_TRUE(RunSettings.Calibrations[1].Applied);
+}
+
+}  // namespace
