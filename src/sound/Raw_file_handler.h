@@ -45,6 +45,11 @@ class RAWSound final : public SoundBase {
                                                                 signedSamples_);
   }
 
+  // The samples, for reading many in a row (see FileSampleCursor).
+  FileSampleCursor Samples() {
+    return FileSampleCursor(*this, input_, signedSamples_, "RAW file reading error");
+  }
+
   bool AtDataEnd() override;
   void OpenOutput(std::string name) override;
   void WriteSample(int8_t sample) override;

@@ -16,4 +16,18 @@ int64_t SoundBase::ProgressPercent() {
   return static_cast<int64_t>(std::trunc(static_cast<double>(Position) / TotalLength * 100 + 0.5));
 }
 
+bool FileSampleCursor::Refill() {
+  Commit();
+  if (!input_.Refill()) {
+    if (input_.Bad()) {
+      throw std::runtime_error(readError_);
+    }
+    source_.Ended = true;
+    return false;
+  }
+  start_ = next_ = input_.Next();
+  end_ = input_.End();
+  return true;
+}
+
 }  // namespace SoundInput_ns

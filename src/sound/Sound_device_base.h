@@ -31,6 +31,37 @@ struct Conversions2sComplement {
 
 namespace SoundInput_ns {
 
+// A file buffer whose buffered bytes the per-sample path may read directly.
+class SampleFileBuf : public std::filebuf {
+ public:
+  const char* ReadPointer() const { return gptr(); }
+  const char* ReadEnd() const { return egptr(); }
+  void SetReadPointer(const char* next) { gbump(static_cast<int>(next - gptr())); }
+};
+
+// A binary input file stream over a SampleFileBuf.
+class SampleInputFile : public std::istream {
+ public:
+  SampleInputFile() : std::istream(nullptr) { rdbuf(&buffer_); }
+  void open(const std::string& name, std::ios::openmode mode) {
+    if (buffer_.open(name, mode) == nullptr) {
+      setstate(std::ios::failbit);
+    } else {
+      clear();
+    }
+  }
+  bool is_open() const { return buffer_.is_open(); }
+  void close() {
+    if (buffer_.close() == nullptr) {
+      setstate(std::ios::failbit);
+    }
+  }
+  SampleFileBuf& Buffer() { return buffer_; }
+
+ private:
+  SampleFileBuf buffer_;
+};
+
 // A binary input file as the sound sources read it. ReadByte is the per-sample path: it takes
 // the byte straight from the stream buffer, without a formatted or sentry-checked call, and
 // marks running off the end as end-of-file and fail, a failing read of the file as bad.
@@ -41,6 +72,7 @@ class BasicSoundInputFile {
   using Converter = Conversion;
 
   BasicSoundInputFile() { stream_.rdbuf()->pubsetbuf(buffer_, sizeof buffer_); }
+  ~BasicSoundInputFile() { Close(); }
   BasicSoundInputFile(const BasicSoundInputFile&) = delete;
   BasicSoundInputFile& operator=(const BasicSoundInputFile&) = delete;
 
@@ -86,6 +118,30 @@ class BasicSoundInputFile {
     if (stream_.is_open()) {
       stream_.close();
     }
+  }
+
+  // Direct access to the bytes buffered but not yet taken, for the per-sample path: take
+  // bytes from Next() up to End(), then report how far with Taken(). Refill() loads more
+  // once all are taken; it returns false at the end of the file (end-of-file and fail set)
+  // or when the read fails (bad set).
+  const uint8_t* Next() { return reinterpret_cast<const uint8_t*>(stream_.Buffer().ReadPointer()); }
+  const uint8_t* End() { return reinterpret_cast<const uint8_t*>(stream_.Buffer().ReadEnd()); }
+  void Taken(const uint8_t* next) {
+    stream_.Buffer().SetReadPointer(reinterpret_cast<const char*>(next));
+  }
+  bool Refill() {
+    IntType c;
+    try {
+      c = stream_.Buffer().sgetc();
+    } catch (const std::ios_base::failure&) {
+      stream_.setstate(std::ios::badbit);
+      return false;
+    }
+    if (Traits::eq_int_type(c, EndOfFile())) {
+      stream_.setstate(std::ios::eofbit | std::ios::failbit);
+      return false;
+    }
+    return true;
   }
 
  private:
@@ -145,7 +201,7 @@ void BasicSoundOutputFile<CharT, Conversion, Traits, Stream>::CheckedWriteByte(u
 
 using SoundInputFileImplementation =
     BasicSoundInputFile<char, TypeConversion_ns::Conversions2sComplement, std::char_traits<char>,
-                        std::ifstream>;
+                        SampleInputFile>;
 
 template <class Stream>
 using SoundOutputFileImplementation =
@@ -191,6 +247,50 @@ class SoundBase {
   virtual void CopyHeader() {}
   virtual void WriteSample(int8_t) {}
   virtual void WriteShapedSample(double, double, bool) {}
+};
+
+// Takes the samples of a RAW or WAV source straight from its file buffer: the same samples,
+// counts and end as its NextSample and AtEnd, without a call per sample. Position catches up
+// when the cursor refills or goes out of scope, so only one cursor may read a source at once.
+class FileSampleCursor {
+ public:
+  FileSampleCursor(SoundBase& source, SoundInputFileImplementation& input, bool signedForm,
+                   const char* readError)
+      : source_(source),
+        input_(input),
+        start_(input.Next()),
+        next_(start_),
+        end_(input.End()),
+        flip_(signedForm ? 0 : 0x80),
+        readError_(readError) {}
+  ~FileSampleCursor() { Commit(); }
+  FileSampleCursor(const FileSampleCursor&) = delete;
+  FileSampleCursor& operator=(const FileSampleCursor&) = delete;
+
+  // The next sample; false, with the source ended, once there is none.
+  bool Next(int& sample) {
+    if (next_ == end_ && !Refill()) {
+      return false;
+    }
+    sample = static_cast<int8_t>(*next_++ ^ flip_);
+    return true;
+  }
+
+ private:
+  void Commit() {
+    source_.Position += static_cast<uint32_t>(next_ - start_);
+    input_.Taken(next_);
+    start_ = next_;
+  }
+  bool Refill();
+
+  SoundBase& source_;
+  SoundInputFileImplementation& input_;
+  const uint8_t* start_;
+  const uint8_t* next_;
+  const uint8_t* end_;
+  uint8_t flip_;
+  const char* readError_;
 };
 
 class CardSound;

@@ -20,11 +20,28 @@ constexpr int kSignNegativeStrength = -9;
 constexpr int kPeakRisingStrength = 14;
 constexpr int kPeakFallingStrength = -15;
 
-// Reads one sample into half. Returns false, without counting it, once the sound has ended.
-template <class Source>
-inline bool ReadSample(Source& source, uint32_t& half, bool cardInput, int& sample) {
-  sample = source.NextSample();
-  if (source.AtEnd()) {
+// Takes samples through the source's virtual interface: NextSample, then AtEnd.
+class VirtualSampleCursor {
+ public:
+  explicit VirtualSampleCursor(SoundInput_ns::SoundBase& source) : source_(source) {}
+  bool Next(int& sample) {
+    sample = source_.NextSample();
+    return !source_.AtEnd();
+  }
+
+ private:
+  SoundInput_ns::SoundBase& source_;
+};
+
+VirtualSampleCursor Cursor(SoundInput_ns::SoundBase& source) { return VirtualSampleCursor(source); }
+SoundInput_ns::FileSampleCursor Cursor(SoundInput_ns::RAWSound& source) { return source.Samples(); }
+
+// Reads one sample into a half's count. Returns false, without counting it, once the sound
+// has ended. With live input the interruption check runs for every sample, since the sound
+// card never ends by itself.
+template <class SampleCursor>
+inline bool ReadSample(SampleCursor& cursor, uint32_t& half, bool cardInput, int& sample) {
+  if (!cursor.Next(sample)) {
     return false;
   }
   ++half;
@@ -34,57 +51,52 @@ inline bool ReadSample(Source& source, uint32_t& half, bool cardInput, int& samp
   return true;
 }
 
-template <class Source>
-void MeasureSignFrom(DelaysElementType& wave) {
-  Source& source = static_cast<Source&>(*CurrentSound);
-  const bool normalPhase = RunSettings.NormalPhase;
-  const bool cardInput = RunSettings.CardInput;
-  // With the normal phase a wave runs from a rising zero crossing to the next, positive half
-  // first; with -p from a falling crossing, negative half first.
-  auto inFirstHalf = [normalPhase](int s) { return normalPhase ? s >= 0 : s < 0; };
-  auto firstStrong = [normalPhase](int s) {
-    return normalPhase ? s >= kSignPositiveStrength : s <= kSignNegativeStrength;
+// With the normal phase a wave runs from a rising zero crossing to the next, positive half
+// first; with -p from a falling crossing, negative half first. Each half ends with, and
+// includes, the first sample on the far side of zero. A weak cycle is not a wave of its own:
+// its counts are added to the next cycle's.
+template <bool kNormalPhase, class SampleCursor>
+void SignCycles(SampleCursor& cursor, uint32_t& first, uint32_t& second, bool cardInput) {
+  auto inFirstHalf = [](int s) { return kNormalPhase ? s >= 0 : s < 0; };
+  auto firstStrong = [](int s) {
+    return kNormalPhase ? s >= kSignPositiveStrength : s <= kSignNegativeStrength;
   };
-  auto secondStrong = [normalPhase](int s) {
-    return normalPhase ? s <= kSignNegativeStrength : s >= kSignPositiveStrength;
+  auto secondStrong = [](int s) {
+    return kNormalPhase ? s <= kSignNegativeStrength : s >= kSignPositiveStrength;
   };
   int s = 0;
   bool weak = true;
   do {
-    // Each half ends with, and includes, the first sample on the far side of zero.
     do {
-      if (!ReadSample(source, wave.FirstHalf, cardInput, s)) {
+      if (!ReadSample(cursor, first, cardInput, s)) {
         return;
       }
       weak = weak && !firstStrong(s);
     } while (inFirstHalf(s));
     do {
-      if (!ReadSample(source, wave.SecondHalf, cardInput, s)) {
+      if (!ReadSample(cursor, second, cardInput, s)) {
         return;
       }
       weak = weak && !secondStrong(s);
     } while (!inFirstHalf(s));
-    // A weak cycle is not a wave of its own: its counts are added to the next cycle's.
   } while (weak);
 }
 
-template <class Source>
-void MeasurePeakFrom(DelaysElementType& wave) {
-  Source& source = static_cast<Source&>(*CurrentSound);
-  const bool normalPhase = RunSettings.NormalPhase;
-  const bool cardInput = RunSettings.CardInput;
-  // With the normal phase a wave runs from a peak through a trough to the next peak; with -p
-  // from a trough through a peak. Level stretches stay in the half they started in.
-  int previous = normalPhase ? 127 : -128;
+// With the normal phase a wave runs from a peak through a trough to the next peak; with -p
+// from a trough through a peak. Level stretches stay in the half they started in. prev starts
+// afresh for every wave, so the first sample always stays in the first half.
+template <bool kNormalPhase, class SampleCursor>
+void PeakCycles(SampleCursor& cursor, uint32_t& first, uint32_t& second, bool cardInput) {
+  int previous = kNormalPhase ? 127 : -128;
   int s = 0;
   bool weak = true;
   do {
     bool goesOn = true;
     do {
-      if (!ReadSample(source, wave.FirstHalf, cardInput, s)) {
+      if (!ReadSample(cursor, first, cardInput, s)) {
         return;
       }
-      if (normalPhase) {
+      if (kNormalPhase) {
         weak = weak && s > kPeakFallingStrength;
         goesOn = s <= previous;
       } else {
@@ -94,10 +106,10 @@ void MeasurePeakFrom(DelaysElementType& wave) {
       previous = s;
     } while (goesOn);
     do {
-      if (!ReadSample(source, wave.SecondHalf, cardInput, s)) {
+      if (!ReadSample(cursor, second, cardInput, s)) {
         return;
       }
-      if (normalPhase) {
+      if (kNormalPhase) {
         weak = weak && s < kPeakRisingStrength;
         goesOn = s >= previous;
       } else {
@@ -107,6 +119,35 @@ void MeasurePeakFrom(DelaysElementType& wave) {
       previous = s;
     } while (goesOn);
   } while (weak);
+}
+
+// The halves are counted in locals, which stay in registers, and added to the wave at the end.
+template <class Source>
+void MeasureSignFrom(DelaysElementType& wave) {
+  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
+  uint32_t first = 0;
+  uint32_t second = 0;
+  if (RunSettings.NormalPhase) {
+    SignCycles<true>(cursor, first, second, RunSettings.CardInput);
+  } else {
+    SignCycles<false>(cursor, first, second, RunSettings.CardInput);
+  }
+  wave.FirstHalf += first;
+  wave.SecondHalf += second;
+}
+
+template <class Source>
+void MeasurePeakFrom(DelaysElementType& wave) {
+  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
+  uint32_t first = 0;
+  uint32_t second = 0;
+  if (RunSettings.NormalPhase) {
+    PeakCycles<true>(cursor, first, second, RunSettings.CardInput);
+  } else {
+    PeakCycles<false>(cursor, first, second, RunSettings.CardInput);
+  }
+  wave.FirstHalf += first;
+  wave.SecondHalf += second;
 }
 
 template <class Source>
