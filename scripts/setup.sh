@@ -5,6 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev clang-format)
+# The program alone needs no test framework or formatter.
+case " $* " in
+  *" -DVARNSTOW_TESTS=OFF "*) packages=(cmake ninja-build g++ zlib1g-dev) ;;
+esac
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
