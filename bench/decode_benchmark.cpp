@@ -30,13 +30,15 @@ double Seconds(Clock::time_point start) {
 // A recording of about minutes of tape: files of 8 KiB each, one after another.
 std::vector<int8_t> Recording(double minutes) {
   std::vector<uint8_t> data(8192);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 37 + i / 256);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<uint8_t>(i * 37 + i / 256);
   const auto once = TapeBuilder_ns::RenderSamples(
       TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}}), {});
   const auto wanted = static_cast<size_t>(minutes * 60 * 44100);
   std::vector<int8_t> samples;
   samples.reserve(wanted + once.size());
-  while (samples.size() < wanted) samples.insert(samples.end(), once.begin(), once.end());
+  while (samples.size() < wanted)
+    samples.insert(samples.end(), once.begin(), once.end());
   return samples;
 }
 
@@ -48,7 +50,8 @@ double PlainScan(const std::string& path, unsigned long long& sum) {
   size_t got = 0;
   sum = 0;
   while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-    for (size_t i = 0; i < got; ++i) sum += buffer[i];
+    for (size_t i = 0; i < got; ++i)
+      sum += buffer[i];
   }
   std::fclose(file);
   return Seconds(start);
@@ -59,7 +62,8 @@ double PlainScan(const std::string& path, unsigned long long& sum) {
 int main(int argc, char* argv[]) {
   double minutes = 30;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--minutes") == 0) minutes = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--minutes") == 0)
+      minutes = std::atof(argv[i + 1]);
   }
   TestSupport::TempFolder folder;
   const std::string raw = folder / "bench.raw";
@@ -80,7 +84,8 @@ int main(int argc, char* argv[]) {
   const auto start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {
-    if (chdir(folder.Path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) _exit(127);
+    if (chdir(folder.Path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout))
+      _exit(127);
     execl(VARNSTOW_EXE, VARNSTOW_EXE, "-i", "bench.raw", "-c", static_cast<char*>(nullptr));
     _exit(127);
   }

@@ -29,7 +29,8 @@ std::vector<uint8_t> BasicProgram() {
 
 std::vector<uint8_t> Scores() {
   std::vector<uint8_t> data;
-  for (int i = 0; i < 300; ++i) data.push_back(static_cast<uint8_t>((i * 37) & 0xFF));
+  for (int i = 0; i < 300; ++i)
+    data.push_back(static_cast<uint8_t>((i * 37) & 0xFF));
   return data;
 }
 

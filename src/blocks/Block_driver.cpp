@@ -47,9 +47,10 @@ void ResetBlockDriver() {
 
 void WriteLeadTone() {
   if (FirstBlockPending) {
-    const uint8_t bytes[4] = {
-        static_cast<uint8_t>(kFirstLeadBeforeDummy), static_cast<uint8_t>(kFirstLeadBeforeDummy >> 8),
-        static_cast<uint8_t>(kFirstLeadAfterDummy), static_cast<uint8_t>(kFirstLeadAfterDummy >> 8)};
+    const uint8_t bytes[4] = {static_cast<uint8_t>(kFirstLeadBeforeDummy),
+                              static_cast<uint8_t>(kFirstLeadBeforeDummy >> 8),
+                              static_cast<uint8_t>(kFirstLeadAfterDummy),
+                              static_cast<uint8_t>(kFirstLeadAfterDummy >> 8)};
     TheUEFImage.WriteChunk(UEFFormat_ns::kCarrierWithDummyByteChunk, sizeof bytes, bytes);
     FirstBlockPending = false;
   } else {

@@ -65,8 +65,7 @@ bool ChecksumFailed(const ByteBufferType& buffer) {
   if (dataCrcAt + 1 >= buffer.Fill) {
     return true;
   }
-  const uint16_t dataCrc =
-      BlockChecksum(&buffer.Bytes[h + kDataAt], static_cast<size_t>(length));
+  const uint16_t dataCrc = BlockChecksum(&buffer.Bytes[h + kDataAt], static_cast<size_t>(length));
   return buffer.Bytes[dataCrcAt] != (dataCrc >> 8) ||
          buffer.Bytes[dataCrcAt + 1] != (dataCrc & 0xFF);
 }

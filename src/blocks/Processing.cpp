@@ -26,7 +26,9 @@ constexpr uint8_t kDummyByte = 0xAA;
 
 enum class SearchState { kSearching, kCounting, kFirstByte, kBlockBytes, kLookForCarrier };
 
-bool SourceExhausted() { return SoundInput_ns::CurrentSound->AtEnd(); }
+bool SourceExhausted() {
+  return SoundInput_ns::CurrentSound->AtEnd();
+}
 
 // Walks the last buffered waves without decoding them, once the sound has run out.
 void DropRemainingWaves() {
@@ -121,7 +123,9 @@ bool SkipStrayWaves() {
 
 }  // namespace
 
-void ResetPilotTone() { PilotTone = PilotToneState{}; }
+void ResetPilotTone() {
+  PilotTone = PilotToneState{};
+}
 
 void ReadNextBlock() {
   SearchState state = SearchState::kSearching;

@@ -61,7 +61,9 @@ bool IsOption(const std::string& argument) {
   return !argument.empty() && (argument[0] == '-' || argument[0] == '/');
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string LowerAscii(std::string text) {
   for (char& c : text) {

@@ -66,8 +66,7 @@ void WriteHeader(int argc, const char* const argv[], std::string& signature) {
   Tee.setf(std::ios::uppercase);
   const Platform_ns::LocalTime now = Platform_ns::CurrentLocalTime();
   Tee << std::setw(2) << now.day << '/' << std::setw(2) << now.month << '/' << std::setw(4)
-      << now.year << "   " << std::setw(2) << now.hour << ':' << std::setw(2) << now.minute
-      << '\n'
+      << now.year << "   " << std::setw(2) << now.hour << ':' << std::setw(2) << now.minute << '\n'
       << std::endl;
 }
 

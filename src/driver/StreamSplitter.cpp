@@ -38,7 +38,9 @@ int TeeStreamBuf::sync() {
   return 0;
 }
 
-TeeStreamBuf::int_type TeeStreamBuf::underflow() { return traits_type::eof(); }
+TeeStreamBuf::int_type TeeStreamBuf::underflow() {
+  return traits_type::eof();
+}
 
 TeeStream::TeeStream(std::streambuf* first, std::streambuf* second)
     : std::ostream(nullptr), buffer_(std::make_unique<TeeStreamBuf>(first, second)) {
@@ -58,7 +60,9 @@ static_assert(std::atomic<const char*>::is_always_lock_free,
 
 }  // namespace
 
-const char* InterruptReason() { return interruptReason.load(std::memory_order_acquire); }
+const char* InterruptReason() {
+  return interruptReason.load(std::memory_order_acquire);
+}
 
 bool ConsoleControlHandler(int eventCode) {
   const char* text = nullptr;

@@ -31,7 +31,7 @@ class SettingsKey {
 
  private:
   bool open_ = false;
-  std::string location_;  // POSIX: the key's folder
+  std::string location_;    // POSIX: the key's folder
   void* handle_ = nullptr;  // Windows: the open registry key
 };
 

@@ -15,6 +15,8 @@ void CardSound::Open(std::string) {
   throw std::runtime_error("No wave input devices installed");
 }
 
-bool CardSound::Close() { return false; }
+bool CardSound::Close() {
+  return false;
+}
 
 }  // namespace SoundInput_ns

@@ -2,9 +2,13 @@
 
 namespace SoundInput_ns {
 
-RAWSound::RAWSound() { SampleRate = 44100; }
+RAWSound::RAWSound() {
+  SampleRate = 44100;
+}
 
-RAWSound::~RAWSound() { Close(); }
+RAWSound::~RAWSound() {
+  Close();
+}
 
 void RAWSound::ResetCounters() {
   Ended = false;
@@ -51,7 +55,9 @@ void RAWSound::Rewind() {
   ResetCounters();
 }
 
-bool RAWSound::AtDataEnd() { return input_.Tell() == fileLength_; }
+bool RAWSound::AtDataEnd() {
+  return input_.Tell() == fileLength_;
+}
 
 void RAWSound::OpenOutput(std::string name) {
   if (output_.IsOpen()) {

@@ -5,7 +5,9 @@
 
 namespace SoundInput_ns {
 
-void RaiseWritingError() { throw std::runtime_error("File writing error"); }
+void RaiseWritingError() {
+  throw std::runtime_error("File writing error");
+}
 
 SoundBase::~SoundBase() = default;
 

@@ -21,8 +21,7 @@ enum ChunkId : uint16_t {
 // The tape image, built in memory while the recording is decoded and written to the drive at
 // the end. Layout: the 12-byte header ("UEF File!", 0, minor version, major version), then
 // chunks of a 16-bit identifier, a 32-bit length and that many bytes, all little-endian.
-class UEFFormatWriting
-    : public SoundInput_ns::SoundOutputFileImplementation<std::ostringstream> {
+class UEFFormatWriting : public SoundInput_ns::SoundOutputFileImplementation<std::ostringstream> {
  public:
   std::string DriveFileName;  // the name the image is saved under; empty once saved
   bool ImageOpen = false;     // the image can be opened once per run

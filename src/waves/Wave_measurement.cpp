@@ -33,8 +33,12 @@ class VirtualSampleCursor {
   SoundInput_ns::SoundBase& source_;
 };
 
-VirtualSampleCursor Cursor(SoundInput_ns::SoundBase& source) { return VirtualSampleCursor(source); }
-SoundInput_ns::FileSampleCursor Cursor(SoundInput_ns::RAWSound& source) { return source.Samples(); }
+VirtualSampleCursor Cursor(SoundInput_ns::SoundBase& source) {
+  return VirtualSampleCursor(source);
+}
+SoundInput_ns::FileSampleCursor Cursor(SoundInput_ns::RAWSound& source) {
+  return source.Samples();
+}
 
 // Reads one sample into a half's count. Returns false, without counting it, once the sound
 // has ended. With live input the interruption check runs for every sample, since the sound
@@ -172,9 +176,13 @@ MeasureFunction SelectFor(MainProgram_ns::MeasureMethod method) {
 
 }  // namespace
 
-void MeasureSign(DelaysElementType& wave) { MeasureSignFrom<SoundInput_ns::SoundBase>(wave); }
+void MeasureSign(DelaysElementType& wave) {
+  MeasureSignFrom<SoundInput_ns::SoundBase>(wave);
+}
 
-void MeasurePeak(DelaysElementType& wave) { MeasurePeakFrom<SoundInput_ns::SoundBase>(wave); }
+void MeasurePeak(DelaysElementType& wave) {
+  MeasurePeakFrom<SoundInput_ns::SoundBase>(wave);
+}
 
 void MeasureCswPulses(DelaysElementType& wave) {
   MeasureCswPulsesFrom<SoundInput_ns::SoundBase>(wave);

@@ -58,11 +58,17 @@ void AdvanceWaves(uint8_t n) {
   AppendWaves(n);
 }
 
-void DropCurrentWave() { waves.PopFront(); }
+void DropCurrentWave() {
+  waves.PopFront();
+}
 
-const DelaysElementType& WaveAt(uint8_t k) { return waves[k]; }
+const DelaysElementType& WaveAt(uint8_t k) {
+  return waves[k];
+}
 
-uint32_t WavesLeft() { return static_cast<uint32_t>(waves.Size()); }
+uint32_t WavesLeft() {
+  return static_cast<uint32_t>(waves.Size());
+}
 
 void CheckWave(uint8_t k) {
   if (k >= waves.Size()) {
@@ -72,7 +78,9 @@ void CheckWave(uint8_t k) {
   }
 }
 
-double ReferenceWaveLength() { return referenceWaveLength; }
+double ReferenceWaveLength() {
+  return referenceWaveLength;
+}
 
 void ApplyWavelengthCalibration(int16_t fileNumber) {
   auto& calibrations = MainProgram_ns::RunSettings.Calibrations;

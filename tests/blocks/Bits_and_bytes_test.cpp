@@ -128,7 +128,8 @@ TEST_F(BytesTest, FramingErrorsFail) {
   // An unreadable start bit fails the byte even though the rest is perfect.
   WaveList badStart;
   badStart.Add(kOther);
-  for (int bit = 0; bit < 8; ++bit) badStart.Add(kLong);
+  for (int bit = 0; bit < 8; ++bit)
+    badStart.Add(kLong);
   badStart.Add(kShort, 2).Add(kShort, 20);
   Load(badStart);
   auto byte = BlockProcessing_ns::ReadStandardByte();
@@ -143,7 +144,8 @@ TEST_F(BytesTest, FramingErrorsFail) {
 
   // A stop bit of 0 fails too.
   WaveList badStop;
-  for (int bit = 0; bit < 10; ++bit) badStop.Add(kLong);
+  for (int bit = 0; bit < 10; ++bit)
+    badStop.Add(kLong);
   Load(badStop.Add(kShort, 20));
   EXPECT_TRUE(BlockProcessing_ns::ReadStandardByte().Failed);
 }

@@ -18,14 +18,17 @@ using TestSupport::Chunk;
 using TestSupport::ChunksWithId;
 using TestSupport::PulseSource;
 
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const std::vector<uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 std::string Le16(uint16_t value) {
   return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
 }
 
 std::vector<uint8_t> Data(size_t length, uint8_t seed) {
   std::vector<uint8_t> data(length);
-  for (size_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>(i * 31 + seed);
+  for (size_t i = 0; i < length; ++i)
+    data[i] = static_cast<uint8_t>(i * 31 + seed);
   return data;
 }
 
@@ -33,7 +36,8 @@ class DecodeBlocks : public ::testing::Test {
  protected:
   // Decodes tape and returns the chunks written after the image's header.
   std::vector<Chunk> Decode(const TapeBuilder_ns::Tape& tape) {
-    source_ = std::make_unique<PulseSource>(TestSupport::PulsesOf(tape), TestSupport::kPulseTestRate);
+    source_ =
+        std::make_unique<PulseSource>(TestSupport::PulsesOf(tape), TestSupport::kPulseTestRate);
     TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses, true,
                                  report_ / "report.log");
     MainProgram_ns::RunSettings.BeepOnErrors = false;
@@ -59,12 +63,18 @@ TEST_F(DecodeBlocks, TwoFilesGetTheirTonesGapsAndReportLines) {
   const auto dataBlocks = TapeBuilder_ns::FileBlocks("DATA", 0, 0, data);
   const std::string gap("\x00\x00\x20\x41", 4);
   const std::vector<std::pair<uint16_t, std::string>> expected = {
-      {0x0111, Le16(2400) + Le16(9600)}, {0x0100, Text(BlockBytes(gameBlocks[0]))},
-      {0x0110, Le16(2400)},              {0x0100, Text(BlockBytes(gameBlocks[1]))},
-      {0x0110, Le16(2400)},              {0x0100, Text(BlockBytes(gameBlocks[2]))},
-      {0x0110, Le16(12000)},             {0x0116, gap},
-      {0x0110, Le16(2400)},              {0x0100, Text(BlockBytes(dataBlocks[0]))},
-      {0x0110, Le16(12000)},             {0x0116, gap}};
+      {0x0111, Le16(2400) + Le16(9600)},
+      {0x0100, Text(BlockBytes(gameBlocks[0]))},
+      {0x0110, Le16(2400)},
+      {0x0100, Text(BlockBytes(gameBlocks[1]))},
+      {0x0110, Le16(2400)},
+      {0x0100, Text(BlockBytes(gameBlocks[2]))},
+      {0x0110, Le16(12000)},
+      {0x0116, gap},
+      {0x0110, Le16(2400)},
+      {0x0100, Text(BlockBytes(dataBlocks[0]))},
+      {0x0110, Le16(12000)},
+      {0x0116, gap}};
   ASSERT_EQ(chunks.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(chunks[i].id, expected[i].first) << "chunk " << i;
@@ -97,8 +107,14 @@ TEST_F(DecodeBlocks, BlockCutByAShortDropOutIsRejoinedAndWrittenOnce) {
   const std::vector<uint8_t> first(block.begin(), block.begin() + 120);
   const std::vector<uint8_t> rest(block.begin() + 120, block.end());
   // The drop-out reads as a stray 1 bit between two bytes.
-  const auto chunks = Decode(
-      TapeWriter().Carrier(300).Bytes(first).Cycles(2400, 2).Bytes(rest).Carrier(200).Gap(0.3).Take());
+  const auto chunks = Decode(TapeWriter()
+                                 .Carrier(300)
+                                 .Bytes(first)
+                                 .Cycles(2400, 2)
+                                 .Bytes(rest)
+                                 .Carrier(200)
+                                 .Gap(0.3)
+                                 .Take());
   const auto data = ChunksWithId(chunks, 0x0100);
   ASSERT_EQ(data.size(), 1u);
   EXPECT_EQ(data[0].data, Text(block));
@@ -126,7 +142,10 @@ TEST_F(DecodeBlocks, SkippedBlockNumberIsReported) {
   TapeWriter writer;
   writer.Gap(0.1).Carrier(400).DummyByte().Carrier(400);
   for (int number : {0, 2, 2}) {
-    writer.Block(Spec("GAP", static_cast<uint16_t>(number), 0, 32)).Carrier(300).Gap(0.2).Carrier(300);
+    writer.Block(Spec("GAP", static_cast<uint16_t>(number), 0, 32))
+        .Carrier(300)
+        .Gap(0.2)
+        .Carrier(300);
   }
   const auto chunks = Decode(writer.Gap(0.2).Take());
   EXPECT_EQ(ChunksWithId(chunks, 0x0100).size(), 3u);
@@ -143,7 +162,10 @@ TEST_F(DecodeBlocks, SkippedBlockNumberIsReported) {
 TEST_F(DecodeBlocks, ReportShowsUnprintableNameBytesAndLongNamesWhole) {
   TapeWriter writer;
   writer.Carrier(400);
-  auto odd = BlockBytes(Spec("A\x01" "B", 0x1A, 0, 8));
+  auto odd =
+      BlockBytes(Spec("A\x01"
+                      "B",
+                      0x1A, 0, 8));
   writer.Bytes(odd).Carrier(300).Gap(0.2).Carrier(300);
   writer.Block(Spec("TENLETTERS", 0x1B, 0, 8)).Carrier(300).Gap(0.2);
   Decode(writer.Take());
@@ -158,7 +180,8 @@ TEST_F(DecodeBlocks, HostileInputsDecodeWithoutFailure) {
   std::mt19937 random(7);
   std::uniform_int_distribution<uint32_t> length(1, 40);
   std::vector<uint32_t> noise;
-  for (int i = 0; i < 200000; ++i) noise.push_back(length(random));
+  for (int i = 0; i < 200000; ++i)
+    noise.push_back(length(random));
   source_ = std::make_unique<PulseSource>(noise, TestSupport::kPulseTestRate);
   TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses);
   EXPECT_NO_THROW(BlockProcessing_ns::DecodeBlocks());
@@ -167,7 +190,11 @@ TEST_F(DecodeBlocks, HostileInputsDecodeWithoutFailure) {
   pointsPast[4 + 2 + 10] = 0xFF;
   pointsPast[4 + 2 + 11] = 0xFF;
   TapeWriter writer;
-  writer.Carrier(300).Bytes(std::vector<uint8_t>(500, 0xAA)).Carrier(100).Bytes(pointsPast).Carrier(100);
+  writer.Carrier(300)
+      .Bytes(std::vector<uint8_t>(500, 0xAA))
+      .Carrier(100)
+      .Bytes(pointsPast)
+      .Carrier(100);
   EXPECT_NO_THROW(Decode(writer.Gap(0.1).Take()));
 }
 

@@ -18,22 +18,21 @@ std::unique_ptr<ByteBufferType> BufferOf(const std::vector<uint8_t>& bytes) {
   return buffer;
 }
 
-std::vector<uint8_t> Block(const std::string& name, uint16_t number, uint8_t flag,
-                           size_t length) {
+std::vector<uint8_t> Block(const std::string& name, uint16_t number, uint8_t flag, size_t length) {
   TapeBuilder_ns::BlockSpec spec;
   spec.name = name;
   spec.load = 0x1900;
   spec.exec = 0x8023;
   spec.number = number;
   spec.flag = flag;
-  for (size_t i = 0; i < length; ++i) spec.data.push_back(static_cast<uint8_t>(i * 13 + 1));
+  for (size_t i = 0; i < length; ++i)
+    spec.data.push_back(static_cast<uint8_t>(i * 13 + 1));
   return TapeBuilder_ns::BlockBytes(spec);
 }
 
 TEST(BlockChecksum, KnownAnswers) {
   const char* digits = "123456789";
-  EXPECT_EQ(BlockProcessing_ns::BlockChecksum(reinterpret_cast<const uint8_t*>(digits), 9),
-            0x31C3);
+  EXPECT_EQ(BlockProcessing_ns::BlockChecksum(reinterpret_cast<const uint8_t*>(digits), 9), 0x31C3);
   EXPECT_EQ(BlockProcessing_ns::BlockChecksum(nullptr, 0), 0);
   const uint8_t a = 'A';
   EXPECT_EQ(BlockProcessing_ns::BlockChecksum(&a, 1), 0x58E5);

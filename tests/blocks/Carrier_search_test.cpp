@@ -26,7 +26,8 @@ class CarrierSearch : public ::testing::Test {
   // The bytes of the next block, or nothing once the sound has run out.
   std::vector<uint8_t> NextBlock() {
     BlockProcessing_ns::ReadNextBlock();
-    std::vector<uint8_t> bytes(BlockBuffer.Bytes.begin(), BlockBuffer.Bytes.begin() + BlockBuffer.Fill);
+    std::vector<uint8_t> bytes(BlockBuffer.Bytes.begin(),
+                               BlockBuffer.Bytes.begin() + BlockBuffer.Fill);
     BlockBuffer.Empty();
     return bytes;
   }

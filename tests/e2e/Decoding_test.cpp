@@ -28,17 +28,19 @@ using TestSupport::TempFolder;
 
 std::vector<uint8_t> Data(size_t length, uint8_t seed) {
   std::vector<uint8_t> data(length);
-  for (size_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>((i * 7) ^ seed);
+  for (size_t i = 0; i < length; ++i)
+    data[i] = static_cast<uint8_t>((i * 7) ^ seed);
   return data;
 }
 
 const std::vector<FileSpec> kTwoFiles = {{"GAME", 0x1900, 0x8023, Data(700, 3)},
-                                          {"SCORES", 0x3000, 0x3000, Data(300, 9)}};
+                                         {"SCORES", 0x3000, 0x3000, Data(300, 9)}};
 
 std::string Chunk(uint16_t id, const std::string& data) {
   std::string bytes{static_cast<char>(id & 0xFF), static_cast<char>(id >> 8)};
   const auto length = static_cast<uint32_t>(data.size());
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((length >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    bytes += static_cast<char>((length >> (8 * i)) & 0xFF);
   return bytes + data;
 }
 
@@ -70,7 +72,8 @@ std::string Gunzip(const std::string& path) {
   std::string content;
   char buffer[4096];
   int got = 0;
-  while ((got = gzread(file, buffer, sizeof buffer)) > 0) content.append(buffer, size_t(got));
+  while ((got = gzread(file, buffer, sizeof buffer)) > 0)
+    content.append(buffer, size_t(got));
   gzclose(file);
   return content;
 }
@@ -82,7 +85,8 @@ void WriteRecording(const std::string& path, const TapeBuilder_ns::Tape& tape,
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
   return count;
 }
 
@@ -183,7 +187,8 @@ TEST(Conversion, MissedBlockIsReportedWithABellUnlessSilenced) {
   TapeBuilder_ns::TapeWriter writer;
   writer.Gap(0.5).Carrier(2400);
   const auto blocks = FileBlocks("PART", 0, 0, Data(1024, 5));
-  for (size_t i : {0u, 1u, 3u}) writer.Block(blocks[i]).Carrier(600).Gap(0.2).Carrier(1000);
+  for (size_t i : {0u, 1u, 3u})
+    writer.Block(blocks[i]).Carrier(600).Gap(0.2).Carrier(1000);
   writer.Gap(0.5);
   WriteRecording(folder / "tape.raw", writer.Take());
   const auto beeping = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-c"});
@@ -199,7 +204,8 @@ TEST(Conversion, InterruptionEndsTheRunWithoutAnImage) {
   // About ten minutes of tape, long enough to be interrupted while it decodes.
   const auto once = RenderSamples(StandardTape({{"LONG", 0, 0, Data(8000, 1)}}), RenderOptions{});
   std::vector<int8_t> samples;
-  while (samples.size() < 26000000) samples.insert(samples.end(), once.begin(), once.end());
+  while (samples.size() < 26000000)
+    samples.insert(samples.end(), once.begin(), once.end());
   TapeBuilder_ns::WriteRaw(folder / "long.raw", samples, true);
 
   TestSupport::RunOptions options;
@@ -229,7 +235,8 @@ TEST(Conversion, FailedWriteLeavesNoImage) {
   for (const bool compress : {false, true}) {
     TestSupport::RunOptions options;
     options.arguments = {"-i", "tape.raw", "-o", "out.uef"};
-    if (!compress) options.arguments.push_back("-c");
+    if (!compress)
+      options.arguments.push_back("-c");
     options.workingFolder = folder.Path();
     options.environment = {{"XDG_CONFIG_HOME", folder / "config"}};
     options.fileSizeLimit = 600;  // smaller than the image, even compressed

@@ -16,8 +16,8 @@ namespace {
 
 std::string MakeFolder() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                        "/varnstow-run-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/varnstow-run-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) {
@@ -85,9 +85,13 @@ RunningProcess::~RunningProcess() {
   rmdir(folder_.c_str());
 }
 
-std::string RunningProcess::OutputSoFar() const { return ReadFile(folder_ + "/stdout"); }
+std::string RunningProcess::OutputSoFar() const {
+  return ReadFile(folder_ + "/stdout");
+}
 
-void RunningProcess::Signal(int signalNumber) const { kill(pid_, signalNumber); }
+void RunningProcess::Signal(int signalNumber) const {
+  kill(pid_, signalNumber);
+}
 
 RunResult RunningProcess::Wait() {
   RunResult result;

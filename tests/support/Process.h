@@ -19,10 +19,10 @@ struct RunOptions {
 };
 
 struct RunResult {
-  int exitCode = -1;    // when the process exited
-  int signal = 0;       // when a signal ended it
-  std::string output;   // standard output
-  std::string errors;   // standard error
+  int exitCode = -1;   // when the process exited
+  int signal = 0;      // when a signal ended it
+  std::string output;  // standard output
+  std::string errors;  // standard error
 };
 
 // A child process running the program, its output going to files that can be read meanwhile.

@@ -72,14 +72,14 @@ uint16_t Crc16(const std::vector<uint8_t>& data);
 
 // One block as written to tape.
 struct BlockSpec {
-    std::string name;            // 1..10 characters, none of them '\0'
-    uint32_t load = 0;           // load address
-    uint32_t exec = 0;           // execution address
-    uint16_t number = 0;         // block number within the file
-    uint8_t flag = 0;            // kFlagLastBlock | kFlagNoData | kFlagLocked
-    std::vector<uint8_t> data;   // at most 65535 bytes
-    bool omitDataCrc = false;    // drop the data CRC even when data is not empty
-    uint32_t nextFile = 0;       // "next file" address field of the header
+  std::string name;           // 1..10 characters, none of them '\0'
+  uint32_t load = 0;          // load address
+  uint32_t exec = 0;          // execution address
+  uint16_t number = 0;        // block number within the file
+  uint8_t flag = 0;           // kFlagLastBlock | kFlagNoData | kFlagLocked
+  std::vector<uint8_t> data;  // at most 65535 bytes
+  bool omitDataCrc = false;   // drop the data CRC even when data is not empty
+  uint32_t nextFile = 0;      // "next file" address field of the header
 };
 
 // The bytes of a block from the sync byte to the data CRC:
@@ -109,13 +109,13 @@ enum class SegmentKind { Tone, Silence };
 // A run of half cycles of one frequency, or silence. For a Tone, frequencyHz
 // and halfCycles are used; for Silence, seconds.
 struct Segment {
-    SegmentKind kind = SegmentKind::Silence;
-    double frequencyHz = 0.0;
-    uint64_t halfCycles = 0;
-    double seconds = 0.0;
+  SegmentKind kind = SegmentKind::Silence;
+  double frequencyHz = 0.0;
+  uint64_t halfCycles = 0;
+  double seconds = 0.0;
 
-    // Nominal length at normal tape speed.
-    double DurationSeconds() const;
+  // Nominal length at normal tape speed.
+  double DurationSeconds() const;
 };
 
 // A recording as an ordered list of segments. Adjacent segments of the same
@@ -127,83 +127,83 @@ struct Segment {
 // therefore starts every cycle the same way, while an odd number of half
 // cycles inverts everything after it, as on a real signal.
 class Tape {
-public:
-    // Appends halfCycles half cycles of a tone. frequencyHz must be finite and
-    // > 0. Appending zero half cycles does nothing.
-    void AppendTone(double frequencyHz, uint64_t halfCycles);
-    // Appends silence; seconds must be finite and >= 0 (0 does nothing).
-    void AppendSilence(double seconds);
-    // Appends all segments of another tape.
-    void Append(const Tape& other);
+ public:
+  // Appends halfCycles half cycles of a tone. frequencyHz must be finite and
+  // > 0. Appending zero half cycles does nothing.
+  void AppendTone(double frequencyHz, uint64_t halfCycles);
+  // Appends silence; seconds must be finite and >= 0 (0 does nothing).
+  void AppendSilence(double seconds);
+  // Appends all segments of another tape.
+  void Append(const Tape& other);
 
-    const std::vector<Segment>& Segments() const { return segments_; }
-    bool Empty() const { return segments_.empty(); }
-    // Nominal length at normal tape speed.
-    double DurationSeconds() const;
-    // Total number of half cycles over all tone segments.
-    uint64_t HalfCycleCount() const;
+  const std::vector<Segment>& Segments() const { return segments_; }
+  bool Empty() const { return segments_.empty(); }
+  // Nominal length at normal tape speed.
+  double DurationSeconds() const;
+  // Total number of half cycles over all tone segments.
+  uint64_t HalfCycleCount() const;
 
-private:
-    std::vector<Segment> segments_;
+ private:
+  std::vector<Segment> segments_;
 };
 
 // Builds a Tape from carrier, bytes, blocks, gaps and arbitrary waves. Every
 // method appends to the end and returns *this for chaining.
 class TapeWriter {
-public:
-    // cycles of carrier tone (2400 Hz).
-    TapeWriter& Carrier(uint32_t cycles);
-    // Carrier tone lasting about seconds (rounded to whole 2400 Hz cycles).
-    TapeWriter& CarrierSeconds(double seconds);
-    // One bit: 0 = one 1200 Hz cycle, 1 = two 2400 Hz cycles.
-    TapeWriter& Bit(bool one);
-    // One byte framed 8N1: start bit 0, data bits LSB first, stop bit 1.
-    TapeWriter& Byte(uint8_t value);
-    TapeWriter& Bytes(const std::vector<uint8_t>& values);
-    // The bytes of BlockBytes(block), without any carrier around them.
-    TapeWriter& Block(const BlockSpec& block);
-    // The 0xAA byte found inside the leader of a first block.
-    TapeWriter& DummyByte();
-    // Silence.
-    TapeWriter& Gap(double seconds);
-    // count whole cycles of any frequency (stray or deliberately off-tune waves).
-    TapeWriter& Cycles(double frequencyHz, uint32_t count);
-    // count half cycles of any frequency; an odd count inverts the polarity of
-    // everything after it.
-    TapeWriter& HalfCycles(double frequencyHz, uint32_t count);
-    // Appends a whole prebuilt tape.
-    TapeWriter& Append(const Tape& tape);
+ public:
+  // cycles of carrier tone (2400 Hz).
+  TapeWriter& Carrier(uint32_t cycles);
+  // Carrier tone lasting about seconds (rounded to whole 2400 Hz cycles).
+  TapeWriter& CarrierSeconds(double seconds);
+  // One bit: 0 = one 1200 Hz cycle, 1 = two 2400 Hz cycles.
+  TapeWriter& Bit(bool one);
+  // One byte framed 8N1: start bit 0, data bits LSB first, stop bit 1.
+  TapeWriter& Byte(uint8_t value);
+  TapeWriter& Bytes(const std::vector<uint8_t>& values);
+  // The bytes of BlockBytes(block), without any carrier around them.
+  TapeWriter& Block(const BlockSpec& block);
+  // The 0xAA byte found inside the leader of a first block.
+  TapeWriter& DummyByte();
+  // Silence.
+  TapeWriter& Gap(double seconds);
+  // count whole cycles of any frequency (stray or deliberately off-tune waves).
+  TapeWriter& Cycles(double frequencyHz, uint32_t count);
+  // count half cycles of any frequency; an odd count inverts the polarity of
+  // everything after it.
+  TapeWriter& HalfCycles(double frequencyHz, uint32_t count);
+  // Appends a whole prebuilt tape.
+  TapeWriter& Append(const Tape& tape);
 
-    const Tape& Result() const { return tape_; }
-    // Moves the tape out, leaving the writer empty.
-    Tape Take();
+  const Tape& Result() const { return tape_; }
+  // Moves the tape out, leaving the writer empty.
+  Tape Take();
 
-private:
-    Tape tape_;
+ private:
+  Tape tape_;
 };
 
 // Layout used by StandardTape. The defaults are close to what a BBC Micro
 // writes at 1200 baud; the position of the dummy byte within the first leader
 // varies between machines and recordings.
 struct TapeLayout {
-    double leadingSilenceSeconds = 0.5;  // before the first file
-    double firstLeaderSeconds = 5.1;     // carrier before the first block of each file
-    bool dummyByte = true;               // put 0xAA inside that first leader
-    double dummyAfterSeconds = 1.0;      // carrier before the dummy byte (rest follows it)
-    double blockLeaderSeconds = 0.9;     // carrier before each later block
-    double interBlockGapSeconds = 0.0;   // silence between blocks of one file
-    double trailerSeconds = 0.5;         // carrier after the last block of each file
-    double fileGapSeconds = 1.5;         // silence between files
-    uint32_t securityCycles = 0;         // stray 2400 Hz cycles in the middle of each file gap
-    double trailingSilenceSeconds = 0.5; // after the last file
-    size_t blockSize = 256;
+  double leadingSilenceSeconds = 0.5;   // before the first file
+  double firstLeaderSeconds = 5.1;      // carrier before the first block of each file
+  bool dummyByte = true;                // put 0xAA inside that first leader
+  double dummyAfterSeconds = 1.0;       // carrier before the dummy byte (rest follows it)
+  double blockLeaderSeconds = 0.9;      // carrier before each later block
+  double interBlockGapSeconds = 0.0;    // silence between blocks of one file
+  double trailerSeconds = 0.5;          // carrier after the last block of each file
+  double fileGapSeconds = 1.5;          // silence between files
+  uint32_t securityCycles = 0;          // stray 2400 Hz cycles in the middle of each file gap
+  double trailingSilenceSeconds = 0.5;  // after the last file
+  size_t blockSize = 256;
 };
 
 struct FileSpec {
-    std::string name;
-    uint32_t load = 0;
-    uint32_t exec = 0;
-    std::vector<uint8_t> data;
+  std::string name;
+  uint32_t load = 0;
+  uint32_t exec = 0;
+  std::vector<uint8_t> data;
 };
 
 // A recording of the given files one after another, each split by FileBlocks
@@ -221,19 +221,19 @@ Tape StandardTape(const std::vector<FileSpec>& files, const TapeLayout& layout =
 enum class WaveShape { Sine, Square };
 
 struct RenderOptions {
-    uint32_t sampleRate = 44100;
-    WaveShape shape = WaveShape::Sine;
-    double amplitude = 100.0;        // peak level of the waves
-    // Where each cycle starts, in degrees: 0 = at a rising zero crossing with
-    // the positive half first, 90 = at the positive peak, 180 = negative half
-    // first, 270 = at the negative peak. Any value is accepted.
-    double phaseDegrees = 0.0;
-    double speed = 1.0;              // tape speed factor; 1.02 plays 2% fast (shorter)
-    double dcOffset = 0.0;           // constant added to every sample
-    double driftAmplitude = 0.0;     // slow sine added to every sample...
-    double driftFrequencyHz = 0.0;   // ...at this frequency (starts at 0 at sample 0)
-    double noiseStdDev = 0.0;        // Gaussian white noise, in sample units
-    uint64_t noiseSeed = 1;          // same seed, same noise, on every platform
+  uint32_t sampleRate = 44100;
+  WaveShape shape = WaveShape::Sine;
+  double amplitude = 100.0;  // peak level of the waves
+  // Where each cycle starts, in degrees: 0 = at a rising zero crossing with
+  // the positive half first, 90 = at the positive peak, 180 = negative half
+  // first, 270 = at the negative peak. Any value is accepted.
+  double phaseDegrees = 0.0;
+  double speed = 1.0;             // tape speed factor; 1.02 plays 2% fast (shorter)
+  double dcOffset = 0.0;          // constant added to every sample
+  double driftAmplitude = 0.0;    // slow sine added to every sample...
+  double driftFrequencyHz = 0.0;  // ...at this frequency (starts at 0 at sample 0)
+  double noiseStdDev = 0.0;       // Gaussian white noise, in sample units
+  uint64_t noiseSeed = 1;         // same seed, same noise, on every platform
 };
 
 // Noise standard deviation that gives the requested signal-to-noise ratio in
@@ -255,8 +255,8 @@ std::vector<int8_t> RenderSamples(const Tape& tape, const RenderOptions& options
 // Half-cycle lengths in samples, as stored in a CSW file, plus the level of
 // the first pulse.
 struct PulseTrain {
-    std::vector<uint32_t> lengths;
-    bool initialHigh = true;
+  std::vector<uint32_t> lengths;
+  bool initialHigh = true;
 };
 
 // Renders the tape as square-wave pulses using the same timing as

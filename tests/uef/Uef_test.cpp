@@ -39,7 +39,8 @@ TEST(UefImage, HeaderAndChunkFraming) {
   EXPECT_EQ(image.ImageBytes().substr(12), std::string("\x10\x01\x00\x00\x00\x00", 6));
 
   std::vector<uint8_t> block(256);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i);
+  for (size_t i = 0; i < block.size(); ++i)
+    block[i] = static_cast<uint8_t>(i);
   image.WriteChunk(0x0100, 256, block.data());
   const std::string bytes = image.ImageBytes();
   EXPECT_EQ(bytes.substr(18, 6), std::string("\x00\x01\x00\x01\x00\x00", 6));
@@ -89,7 +90,8 @@ TEST_F(SaveImage, CompressedIsGzipOfTheImage) {
 
 TEST_F(SaveImage, LargeCompressedImageRoundTrips) {
   std::vector<uint8_t> bytes(300000);
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * i >> 3);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<uint8_t>(i * i >> 3);
   image_.WriteChunk(0x0100, static_cast<uint32_t>(bytes.size()), bytes.data());
   expected_ = image_.ImageBytes();
   UEFFormat_ns::SaveImage(image_, true);

@@ -110,12 +110,15 @@ TEST(WaveMeasurement, EmptySourceGivesNoWave) {
 TEST(WaveMeasurement, PeakMethodRunsFromPeakToPeakAndKeepsLevelStretches) {
   // A triangle from 40 down to -40 and back, with a level stretch at the bottom.
   std::vector<int8_t> cycle;
-  for (int v = 40; v > -40; v -= 10) cycle.push_back(static_cast<int8_t>(v));  // 8 falling
+  for (int v = 40; v > -40; v -= 10)
+    cycle.push_back(static_cast<int8_t>(v));  // 8 falling
   cycle.push_back(-40);
   cycle.push_back(-40);  // level: stays in the falling half
-  for (int v = -30; v < 40; v += 10) cycle.push_back(static_cast<int8_t>(v));  // 7 rising
+  for (int v = -30; v < 40; v += 10)
+    cycle.push_back(static_cast<int8_t>(v));  // 7 rising
   std::vector<int8_t> samples;
-  for (int i = 0; i < 4; ++i) samples.insert(samples.end(), cycle.begin(), cycle.end());
+  for (int i = 0; i < 4; ++i)
+    samples.insert(samples.end(), cycle.begin(), cycle.end());
   SampleSource source(samples, 44100);
   const auto waves = MeasureAll(source, WavesInput_ns::MeasurePeak, true);
   ASSERT_GE(waves.size(), 3u);
@@ -143,7 +146,8 @@ TEST(WaveMeasurement, CswPulsesPairUpAndALonePulseEndsTheLastWave) {
 
 std::vector<uint32_t> Pulses(size_t count) {
   std::vector<uint32_t> pulses;
-  for (size_t i = 0; i < count; ++i) pulses.push_back(static_cast<uint32_t>(i + 1));
+  for (size_t i = 0; i < count; ++i)
+    pulses.push_back(static_cast<uint32_t>(i + 1));
   return pulses;
 }
 

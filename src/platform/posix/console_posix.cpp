@@ -1,7 +1,7 @@
 #include "platform/console.h"
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 
 #include <atomic>
 #include <initializer_list>

@@ -83,9 +83,13 @@ FileSearchResult FindFile(const std::string& path) {
   return result;
 }
 
-const char* PathSeparators() { return "/"; }
+const char* PathSeparators() {
+  return "/";
+}
 
-FileResult RemoveFile(const std::string& path) { return ResultOf(std::remove(path.c_str())); }
+FileResult RemoveFile(const std::string& path) {
+  return ResultOf(std::remove(path.c_str()));
+}
 
 FileResult ReplaceFile(const std::string& from, const std::string& to) {
   return ResultOf(std::rename(from.c_str(), to.c_str()));

@@ -6,7 +6,7 @@ namespace Platform_ns {
 
 LocalTime CurrentLocalTime() {
   const std::time_t now = std::time(nullptr);
-  std::tm parts {};
+  std::tm parts{};
   localtime_r(&now, &parts);
   LocalTime result;
   result.day = parts.tm_mday;

@@ -65,7 +65,9 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
-SettingsKey::~SettingsKey() { Close(); }
+SettingsKey::~SettingsKey() {
+  Close();
+}
 
 bool SettingsKey::Open(bool create) {
   Close();
