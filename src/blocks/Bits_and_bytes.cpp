@@ -1,5 +1,6 @@
 #include "blocks/Bits_and_bytes.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace BlockProcessing_ns {
@@ -17,25 +18,81 @@ constexpr double kShortTolerance = 3.0;
 // The fewest waves in the window with which a byte can be framed: a byte takes up to 19.
 constexpr uint32_t kWavesForAByte = 20;
 
-}  // namespace
+// Whether a length lies within tolerance of nominal, as the program defines it.
+bool Within(double length, double nominal, double tolerance) {
+  return std::fabs(length - nominal) <= nominal / tolerance;
+}
 
-WaveClass ClassifyWave(const WavesInput_ns::DelaysElementType& wave, double t) {
-  const double length = static_cast<double>(wave.Length());
-  if (std::fabs(length - t) <= t / kLongTolerance) {
+// The whole lengths that lie within tolerance of nominal: lengths are counts of samples, so
+// each class is a range of integers, found once per reference length with the very test above.
+struct LengthRange {
+  uint64_t lowest = 1;
+  uint64_t highest = 0;  // empty until set
+  bool Holds(uint64_t length) const { return length >= lowest && length <= highest; }
+};
+
+LengthRange RangeWithin(double nominal, double tolerance) {
+  LengthRange range;
+  if (!(nominal / tolerance >= 0) || nominal + nominal / tolerance > 1e15) {
+    return range;
+  }
+  const double centre = std::floor(nominal);
+  if (!Within(centre, nominal, tolerance) && !Within(centre + 1, nominal, tolerance)) {
+    return range;
+  }
+  auto lowest = static_cast<uint64_t>(std::max(0.0, std::floor(nominal - nominal / tolerance) - 2));
+  while (!Within(static_cast<double>(lowest), nominal, tolerance)) {
+    ++lowest;
+  }
+  auto highest = static_cast<uint64_t>(std::floor(nominal + nominal / tolerance) + 2);
+  while (!Within(static_cast<double>(highest), nominal, tolerance)) {
+    --highest;
+  }
+  range.lowest = lowest;
+  range.highest = highest;
+  return range;
+}
+
+// The class ranges for one reference length.
+struct Classifier {
+  double t = -1;
+  LengthRange longWave, shortWave, longPulse, shortPulse;
+};
+
+const Classifier& ClassifierFor(double t) {
+  static Classifier classifier;
+  if (classifier.t != t) {
+    classifier.t = t;
+    classifier.longWave = RangeWithin(t, kLongTolerance);
+    classifier.shortWave = RangeWithin(t / 2, kShortTolerance);
+    classifier.longPulse = RangeWithin(t / 2, kLongTolerance);
+    classifier.shortPulse = RangeWithin(t / 4, kShortTolerance);
+  }
+  return classifier;
+}
+
+WaveClass ClassOf(const Classifier& classifier, uint64_t length) {
+  if (classifier.longWave.Holds(length)) {
     return WaveClass::kLong;
   }
-  if (std::fabs(length - t / 2) <= (t / 2) / kShortTolerance) {
+  if (classifier.shortWave.Holds(length)) {
     return WaveClass::kShort;
   }
   return WaveClass::kOther;
 }
 
+}  // namespace
+
+WaveClass ClassifyWave(const WavesInput_ns::DelaysElementType& wave, double t) {
+  return ClassOf(ClassifierFor(t), wave.Length());
+}
+
 PulseClass ClassifyPulse(uint32_t halfLength, double t) {
-  const double length = halfLength;
-  if (std::fabs(length - t / 2) <= (t / 2) / kLongTolerance) {
+  const Classifier& classifier = ClassifierFor(t);
+  if (classifier.longPulse.Holds(halfLength)) {
     return PulseClass::kLongPulse;
   }
-  if (std::fabs(length - t / 4) <= (t / 4) / kShortTolerance) {
+  if (classifier.shortPulse.Holds(halfLength)) {
     return PulseClass::kShortPulse;
   }
   return PulseClass::kOtherPulse;

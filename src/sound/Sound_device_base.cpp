@@ -27,8 +27,8 @@ bool FileSampleCursor::Refill() {
     source_.Ended = true;
     return false;
   }
-  start_ = next_ = input_.Next();
-  end_ = input_.End();
+  start_ = next = input_.Next();
+  end = input_.End();
   return true;
 }
 

@@ -250,18 +250,21 @@ class SoundBase {
 };
 
 // Takes the samples of a RAW or WAV source straight from its file buffer: the same samples,
-// counts and end as its NextSample and AtEnd, without a call per sample. Position catches up
-// when the cursor refills or goes out of scope, so only one cursor may read a source at once.
+// counts and end as its NextSample and AtEnd, without a call per sample. A reader may take
+// the bytes from next up to end itself (a sample is the byte xor flip, as a signed value) and
+// must store how far it got in next before calling Refill or letting the cursor go. Position
+// catches up on Refill and when the cursor goes out of scope, so only one cursor may read a
+// source at a time.
 class FileSampleCursor {
  public:
   FileSampleCursor(SoundBase& source, SoundInputFileImplementation& input, bool signedForm,
                    const char* readError)
-      : source_(source),
+      : next(input.Next()),
+        end(input.End()),
+        flip(signedForm ? 0 : 0x80),
+        source_(source),
         input_(input),
-        start_(input.Next()),
-        next_(start_),
-        end_(input.End()),
-        flip_(signedForm ? 0 : 0x80),
+        start_(next),
         readError_(readError) {}
   ~FileSampleCursor() { Commit(); }
   FileSampleCursor(const FileSampleCursor&) = delete;
@@ -269,27 +272,31 @@ class FileSampleCursor {
 
   // The next sample; false, with the source ended, once there is none.
   bool Next(int& sample) {
-    if (next_ == end_ && !Refill()) {
+    if (next == end && !Refill()) {
       return false;
     }
-    sample = static_cast<int8_t>(*next_++ ^ flip_);
+    sample = static_cast<int8_t>(*next++ ^ flip);
     return true;
   }
 
+  // Loads the next bytes once all up to end are taken. Returns false, with the source ended,
+  // at the end of the file; raises the source's reading error when the read fails.
+  bool Refill();
+
+  const uint8_t* next;
+  const uint8_t* end;
+  const uint8_t flip;
+
  private:
   void Commit() {
-    source_.Position += static_cast<uint32_t>(next_ - start_);
-    input_.Taken(next_);
-    start_ = next_;
+    source_.Position += static_cast<uint32_t>(next - start_);
+    input_.Taken(next);
+    start_ = next;
   }
-  bool Refill();
 
   SoundBase& source_;
   SoundInputFileImplementation& input_;
   const uint8_t* start_;
-  const uint8_t* next_;
-  const uint8_t* end_;
-  uint8_t flip_;
   const char* readError_;
 };
 

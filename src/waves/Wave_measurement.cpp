@@ -125,6 +125,54 @@ void PeakCycles(SampleCursor& cursor, uint32_t& first, uint32_t& second, bool ca
   } while (weak);
 }
 
+// The same cycles read straight from a file buffer. The read pointer stays in a register: each
+// half is a tight scan up to the first sample on the far side of zero, broken only where the
+// buffer must be refilled. File sources are never live, so there is no interruption check.
+template <bool kNormalPhase>
+void SignCycles(SoundInput_ns::FileSampleCursor& cursor, uint32_t& first, uint32_t& second, bool) {
+  const uint8_t flip = cursor.flip;
+  const uint8_t* p = cursor.next;
+  const uint8_t* end = cursor.end;
+  // Scans one half: counts samples into half up to and including the first one for which
+  // ends(s) holds, noting whether any was strong. False when the sound ended first.
+  auto scanHalf = [&](uint32_t& half, bool& strong, auto ends, auto isStrong) {
+    for (;;) {
+      const uint8_t* start = p;
+      while (p != end) {
+        const int s = static_cast<int8_t>(*p++ ^ flip);
+        strong = strong || isStrong(s);
+        if (ends(s)) {
+          half += static_cast<uint32_t>(p - start);
+          return true;
+        }
+      }
+      half += static_cast<uint32_t>(p - start);
+      cursor.next = p;
+      if (!cursor.Refill()) {
+        return false;
+      }
+      p = cursor.next;
+      end = cursor.end;
+    }
+  };
+  auto leavesFirstHalf = [](int s) { return kNormalPhase ? s < 0 : s >= 0; };
+  auto leavesSecondHalf = [](int s) { return kNormalPhase ? s >= 0 : s < 0; };
+  auto firstStrong = [](int s) {
+    return kNormalPhase ? s >= kSignPositiveStrength : s <= kSignNegativeStrength;
+  };
+  auto secondStrong = [](int s) {
+    return kNormalPhase ? s <= kSignNegativeStrength : s >= kSignPositiveStrength;
+  };
+  bool strong = false;
+  while (!strong) {
+    if (!scanHalf(first, strong, leavesFirstHalf, firstStrong) ||
+        !scanHalf(second, strong, leavesSecondHalf, secondStrong)) {
+      return;
+    }
+  }
+  cursor.next = p;
+}
+
 // The halves are counted in locals, which stay in registers, and added to the wave at the end.
 template <class Source>
 void MeasureSignFrom(DelaysElementType& wave) {

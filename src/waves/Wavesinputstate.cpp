@@ -7,9 +7,11 @@
 #include "waves/Wave_measurement.h"
 
 namespace WavesInput_ns {
+
+WavesBufferType Waves;
+
 namespace {
 
-WavesBufferType waves;
 double referenceWaveLength = 0;
 // The measurement chosen for this run, bound to its source when the window is first filled.
 MeasureFunction measure = nullptr;
@@ -27,55 +29,45 @@ void WavesBufferType::PushBack() {
 }
 
 void ResetWavesInput() {
-  waves.Clear();
+  Waves.Clear();
   referenceWaveLength = 0;
   measure = nullptr;
 }
 
 void InitialiseWavesInput() {
-  waves.Clear();
+  Waves.Clear();
   measure = SelectMeasurement(MainProgram_ns::RunSettings.MeasureWave, SoundInput_ns::CurrentSound);
   AppendWaves(kWavesWindow);
 }
 
 void AppendWaves(uint8_t n) {
   for (uint8_t i = 0; i < n; ++i) {
-    waves.PushBack();
-    DelaysElementType& wave = waves.Back();
+    Waves.PushBack();
+    DelaysElementType& wave = Waves.Back();
     measure(wave);
     // Once the source is exhausted every measurement comes back empty: the window then
     // stops growing. A last partial wave is kept.
     if (wave.FirstHalf == 0 && wave.SecondHalf == 0) {
-      waves.PopBack();
+      Waves.PopBack();
     }
   }
 }
 
 void AdvanceWaves(uint8_t n) {
   for (uint8_t i = 0; i < n; ++i) {
-    waves.PopFront();
+    Waves.PopFront();
   }
   AppendWaves(n);
 }
 
 void DropCurrentWave() {
-  waves.PopFront();
+  Waves.PopFront();
 }
 
-const DelaysElementType& WaveAt(uint8_t k) {
-  return waves[k];
-}
-
-uint32_t WavesLeft() {
-  return static_cast<uint32_t>(waves.Size());
-}
-
-void CheckWave(uint8_t k) {
-  if (k >= waves.Size()) {
-    throw std::logic_error(
-        "Buffer underrun error.  Report this problem to the program's author with the\n"
-        "command line used, the input file and LOG file.");
-  }
+void RaiseUnderrun() {
+  throw std::logic_error(
+      "Buffer underrun error.  Report this problem to the program's author with the\n"
+      "command line used, the input file and LOG file.");
 }
 
 double ReferenceWaveLength() {

@@ -68,14 +68,28 @@ void AdvanceWaves(uint8_t n);
 // once the source has ended. The window must not be empty.
 void DropCurrentWave();
 
+// The window itself, read through the accessors below, which are inline because the block
+// decoding calls them for every wave.
+extern WavesBufferType Waves;
+
 // The wave k places after the current one. Call CheckWave(k) first unless it surely exists.
-const DelaysElementType& WaveAt(uint8_t k);
+inline const DelaysElementType& WaveAt(uint8_t k) {
+  return Waves[k];
+}
 
 // The number of waves in the window, the current one included.
-uint32_t WavesLeft();
+inline uint32_t WavesLeft() {
+  return static_cast<uint32_t>(Waves.Size());
+}
+
+[[noreturn]] void RaiseUnderrun();
 
 // Raises std::logic_error with the underrun message when wave k is not in the window.
-void CheckWave(uint8_t k);
+inline void CheckWave(uint8_t k) {
+  if (k >= Waves.Size()) {
+    RaiseUnderrun();
+  }
+}
 
 // T: the expected length in samples of one long wave (one cycle of the reference frequency).
 double ReferenceWaveLength();

@@ -1,6 +1,8 @@
 // Classifying waves against the reference length, and framing bits into bytes.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "blocks/Bits_and_bytes.h"
 #include "support/Decoding.h"
 
@@ -29,6 +31,34 @@ TEST(WaveClasses, BoundsAreInclusiveFractionsOfTheReferenceLength) {
   EXPECT_EQ(ClassifyWave(Wave(5, 6), t), WaveClass::kOther);
   // A length that a 32-bit sum would wrap round to a short one is still far too long.
   EXPECT_EQ(ClassifyWave(Wave(0xFFFFFFFFu, 18), t), WaveClass::kOther);
+}
+
+TEST(WaveClasses, AgreeWithTheToleranceFormulaForManyReferenceLengths) {
+  // The classes are decided on whole lengths; they must agree with the tolerance test made
+  // in floating point for every length, including the awkward reference lengths of real rates.
+  std::vector<double> lengths = {44100.0 / 1200,
+                                 48000.0 / 1200,
+                                 22050.0 / 1200,
+                                 96000.0 / 1200,
+                                 44100.0 / 1150,
+                                 44100.0 / 900,
+                                 35,
+                                 10};
+  for (int i = 0; i < 200; ++i)
+    lengths.push_back(3.0 + i * 0.731);
+  for (const double t : lengths) {
+    for (uint32_t length = 0; length < 4 * t + 4; ++length) {
+      const double l = length;
+      const WaveClass expected = std::fabs(l - t) <= t / 3.5             ? WaveClass::kLong
+                                 : std::fabs(l - t / 2) <= (t / 2) / 3.0 ? WaveClass::kShort
+                                                                         : WaveClass::kOther;
+      EXPECT_EQ(ClassifyWave(Wave(length, 0), t), expected) << "T " << t << " length " << length;
+      const PulseClass pulse = std::fabs(l - t / 2) <= (t / 2) / 3.5   ? PulseClass::kLongPulse
+                               : std::fabs(l - t / 4) <= (t / 4) / 3.0 ? PulseClass::kShortPulse
+                                                                       : PulseClass::kOtherPulse;
+      EXPECT_EQ(ClassifyPulse(length, t), pulse) << "T " << t << " pulse " << length;
+    }
+  }
 }
 
 TEST(WaveClasses, PulseBounds) {
