@@ -7,6 +7,7 @@
 
 #include "blocks/Block_driver.h"
 #include "blocks/Blockformstate.h"
+#include "dcoffset/Dc_offset_fixing_functions.h"
 #include "driver/CommandLine.h"
 #include "driver/StreamSplitter.h"
 #include "platform/file_system.h"
@@ -109,6 +110,15 @@ int Run(int argc, const char* const argv[]) {
   LogStream.open(RunSettings.LogName, std::ios::out | std::ios::trunc);
   std::string signature;
   WriteHeader(argc, argv, signature);
+
+  if (RunSettings.FixDCOffsets && (CurrentSound == &TheWAVSound || CurrentSound == &TheRAWSound)) {
+    Tee << "Fixing DC offsets in file, may take a minute." << std::endl;
+    // The correction rewrites the input file and closes the source, which is then opened
+    // again on the corrected file.
+    DCOffsetFunctions_ns::FixDCOffsets(*CurrentSound, RunSettings.InputName);
+    Tee << "DC offsets successfully fixed." << std::endl;
+    CurrentSound->Open(RunSettings.InputName);
+  }
 
   if (CurrentSound == &TheCardSound) {
     RunSettings.CardInput = true;
