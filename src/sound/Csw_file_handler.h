@@ -1,26 +1,142 @@
 #pragma once
 
+#include <zlib.h>
+
+#include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "sound/Sound_device_base.h"
 
 namespace SoundInput_ns {
 
-// A Compressed Square Wave file: the signal stored as pulse lengths.
+// A Compressed Square Wave file (version 2): the recording already reduced to a square wave
+// and stored as the lengths of its successive pulses (half waves), in samples at the file's
+// rate. The pulse data is run-length coded (RLE), or that coding compressed with zlib (Z-RLE):
+// a byte 1 to 255 is a pulse of that many samples, a byte 0 is followed by a 32-bit
+// little-endian length.
+//
+// Open reads the pulses once to sum them and to check their number against the header, so
+// every fault of the data is raised there, then returns to the first pulse. Z-RLE data is
+// inflated through a fixed 2048-byte input buffer and a fixed 2048-byte window: memory does
+// not depend on the file or on what it declares.
 class CSWSound final : public SoundBase {
  public:
+  static constexpr size_t kBufferSize = 2048;
+
   CSWSound() = default;
   ~CSWSound() override;
 
+  void ResetCounters() override;
   void Open(std::string name) override;
   bool Close() override;
+  void Rewind() override;
+  // Exact even where the 32-bit Position and TotalLength have reached their limits.
+  int64_t ProgressPercent() override;
 
-  // Set by the driver when this object is the input, before Open.
+  // The next pulse length in samples; 0 once the data has ended.
+  uint32_t NextPulse() override {
+    if (compression_ == kZRle) {
+      if (dataEnded_) {
+        Ended = true;
+      }
+      if (Ended) {
+        return 0;
+      }
+      if (windowNext_ == windowEnd_ && !RefillWindow()) {
+        EndOfData();
+        return 0;
+      }
+      const uint8_t b = window_[windowNext_++];
+      if (b != 0) {
+        return Count(b);
+      }
+      return Count(InflatedLongPulse());
+    }
+    if (Ended) {
+      return 0;
+    }
+    const auto c = input_.ReadByte();
+    if (c == SoundInputFileImplementation::EndOfFile()) {
+      if (input_.Bad()) {
+        RaiseReadingError();
+      }
+      EndOfData();
+      return 0;
+    }
+    if (c != 0) {
+      return Count(static_cast<uint32_t>(c));
+    }
+    return Count(StoredLongPulse());
+  }
+
+  // Set by the driver when this object is the input, before Open; both cleared by Close.
+  // With PulseInput set, Open drops the first pulse where needed so that the first pulse
+  // delivered is high when NoPhaseShift is set (no -p), low when it is not.
   bool PulseInput = false;
   bool NoPhaseShift = false;
 
+  // Pulses delivered since the last ResetCounters (the first pass in Open included).
+  uint64_t CountedPulses = 0;
+
+  // What the header declares.
+  uint8_t MajorVersion() const { return majorVersion_; }
+  uint8_t MinorVersion() const { return minorVersion_; }
+  uint32_t HeaderPulseCount() const { return headerPulseCount_; }
+  bool InitialPolarityHigh() const { return initialPolarity_ == kHigh; }
+  const std::string& EncodingApplication() const { return encodingApplication_; }
+  const std::string& ExtensionText() const { return extensionText_; }
+  // The sum of all pulse lengths, not limited to 32 bits as TotalLength is.
+  uint64_t TotalPulseLength() const { return totalPulseLength_; }
+
  private:
+  enum Compression : uint8_t { kNone = 0, kRle = 1, kZRle = 2 };
+  enum Polarity : uint8_t { kUnknown = 0, kLow = 1, kHigh = 2 };
+
+  uint32_t Count(uint32_t pulse) {
+    ++CountedPulses;
+    const uint64_t reached = elapsed_ + pulse;
+    elapsed_ = reached < elapsed_ ? UINT64_MAX : reached;
+    Position = elapsed_ > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed_);
+    return pulse;
+  }
+
+  [[noreturn]] static void RaiseReadingError();
+  uint8_t ReadHeaderByte();
+  uint32_t ReadHeader32();
+  void ReadHeaderExtension();
+  uint32_t StoredLongPulse();
+  uint32_t InflatedLongPulse();
+  bool RefillWindow();
+  void StartDecompression();
+  void EndDecompression();
+  void EndOfData();
+
   SoundInputFileImplementation input_;
+  uint8_t majorVersion_ = 0;
+  uint8_t minorVersion_ = 0;
+  Compression compression_ = kNone;
+  uint32_t headerPulseCount_ = 0;
+  Polarity initialPolarity_ = kUnknown;
+  bool textAllowed_ = false;
+  uint8_t extensionLength_ = 0;
+  std::string encodingApplication_;
+  std::string extensionText_;
+  std::streamoff dataStart_ = 0;
+  uint64_t totalPulseLength_ = 0;
+  uint64_t elapsed_ = 0;  // the pulse lengths delivered, summed
+
+  // Z-RLE: compressed bytes from the file, and the window of inflated bytes being consumed,
+  // which holds the bytes from windowNext_ up to windowEnd_.
+  uint8_t compressed_[kBufferSize] = {};
+  uint8_t window_[kBufferSize] = {};
+  size_t windowNext_ = 0;
+  size_t windowEnd_ = 0;
+  z_stream inflater_ = {};
+  bool inflaterReady_ = false;
+  bool fileExhausted_ = false;  // every compressed byte of the file has been read
+  bool streamEnded_ = false;    // inflate has reached the end of the zlib stream
+  bool dataEnded_ = false;      // no further pulse will come
 };
 
 extern CSWSound TheCSWSound;

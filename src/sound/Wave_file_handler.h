@@ -1,22 +1,80 @@
 #pragma once
 
+#include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "sound/Sound_device_base.h"
 
 namespace SoundInput_ns {
 
-// A RIFF WAVE file of 8-bit mono PCM samples.
+// A RIFF WAVE file of 8-bit mono PCM samples (unsigned, centre 128). Open walks the chunks,
+// takes the sample rate from the "fmt " chunk and the samples from the "data" chunk, and refuses
+// everything it cannot decode with a message naming the reason. Reading goes on to the physical
+// end of the file, so the bytes of any chunk after the data chunk are delivered as samples too.
+// Also writes such a file, for the DC offset correction.
 class WAVSound final : public SoundBase {
  public:
   WAVSound() = default;
   ~WAVSound() override;
 
+  void ResetCounters() override;
   void Open(std::string name) override;
   bool Close() override;
+  void Rewind() override;
+  int64_t ProgressPercent() override;
+
+  int8_t NextSample() override {
+    const auto c = input_.ReadByte();
+    if (c == SoundInputFileImplementation::EndOfFile()) {
+      if (input_.Bad()) {
+        RaiseReadingError();
+      }
+      Ended = true;
+      return 0;
+    }
+    ++Position;
+    return TypeConversion_ns::Conversions2sComplement::FromUnsigned(static_cast<uint8_t>(c));
+  }
+
+  // The samples, for reading many in a row (see FileSampleCursor): the same as NextSample
+  // gives, to the physical end of the file.
+  FileSampleCursor Samples() {
+    return FileSampleCursor(*this, input_, false, "WAV file reading error");
+  }
+
+  bool AtDataEnd() override;
+  void OpenOutput(std::string name) override;
+  // Writes a complete 44-byte header of an 8-bit mono PCM file.
+  void WriteHeader(uint32_t sampleRate, uint32_t dataLength) override;
+  // Copies the input's header, everything up to the first sample, to the output, with the RIFF
+  // length corrected for the bytes after the data chunk (the output will not hold them). Leaves
+  // the input at its first sample.
+  void CopyHeader() override;
+  void WriteSample(int8_t sample) override;
+  void WriteShapedSample(double value, double phase, bool rising) override;
+
+  // File offsets of the first sample and of the end of the data chunk (0 while no file is open).
+  std::streamoff DataStart() const { return dataStart_; }
+  std::streamoff DataEnd() const { return dataEnd_; }
 
  private:
+  [[noreturn]] static void RaiseReadingError();
+  uint8_t ReadHeaderByte();
+  uint16_t ReadHeader16();
+  uint32_t ReadHeader32();
+  void ReadFormatChunk();
+  void CopyBytes(std::streamoff count);
+  void CheckOutput();
+
   SoundInputFileImplementation input_;
+  SoundOutputFileImplementation<std::ofstream> output_;
+  std::streamoff dataStart_ = 0;
+  std::streamoff dataEnd_ = 0;
+  std::streamoff fileLength_ = 0;
+  bool stereo_ = false;
+  bool sixteenBit_ = false;
+  bool formatFound_ = false;
 };
 
 extern WAVSound TheWAVSound;

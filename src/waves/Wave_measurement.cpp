@@ -39,6 +39,9 @@ VirtualSampleCursor Cursor(SoundInput_ns::SoundBase& source) {
 SoundInput_ns::FileSampleCursor Cursor(SoundInput_ns::RAWSound& source) {
   return source.Samples();
 }
+SoundInput_ns::FileSampleCursor Cursor(SoundInput_ns::WAVSound& source) {
+  return source.Samples();
+}
 
 // Reads one sample into a half's count. Returns false, without counting it, once the sound
 // has ended. With live input the interruption check runs for every sample, since the sound
