@@ -1,9 +1,13 @@
 // The waves window and the three ways of measuring a wave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
+#include "sound/Raw_file_handler.h"
 #include "support/Decoding.h"
+#include "support/TempFolder.h"
 #include "waves/Wave_measurement.h"
 #include "waves/Wavesinputstate.h"
 
@@ -224,6 +228,68 @@ TEST(WavelengthCalibration, FirstFileCalibrationIsAppliedAtTheStart) {
   WavesInput_ns::ApplyWavelengthCalibration(1);
   EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1300);
   EXPECT_TRUE(RunSettings.Calibrations[1].Applied);
+}
+
+}  // namespace
+
+namespace {
+
+// The measurement reads RAW and WAV files straight from their buffers; it must give exactly
+// the waves that the sample-by-sample path gives, on noisy signals, in both phases, across
+// buffer refills and at the end of the file.
+TEST(WaveMeasurement, FileBufferPathMeasuresAsTheSamplePathDoes) {
+  TestSupport::TempFolder folder;
+  std::vector<int8_t> samples;
+  uint32_t state = 99;
+  for (int i = 0; i < 300000; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const double tone = 60 * std::sin(i * 2 * 3.14159265 / (i % 50000 < 25000 ? 36.75 : 18.4));
+    const int noise = static_cast<int>(state >> 27) - 16;
+    samples.push_back(static_cast<int8_t>(std::max(-128.0, std::min(127.0, tone + noise))));
+  }
+  TapeBuilder_ns::WriteRaw(folder / "noisy.raw", samples, true);
+  for (const bool normalPhase : {true, false}) {
+    for (const bool signedData : {true, false}) {
+      std::vector<DelaysElementType> viaSamples;
+      std::vector<DelaysElementType> viaBuffer;
+      for (auto* waves : {&viaSamples, &viaBuffer}) {
+        auto& raw = SoundInput_ns::TheRAWSound;
+        raw.Close();
+        raw.SetSignedSamples(signedData);
+        if (!signedData) {
+          // The same signal stored unsigned.
+          std::vector<int8_t> stored;
+          for (const int8_t s : samples)
+            stored.push_back(static_cast<int8_t>(s ^ 0x80));
+          TapeBuilder_ns::WriteRaw(folder / "noisy.raw", stored, true);
+        }
+        raw.Open(folder / "noisy.raw");
+        RunSettings = MainProgram_ns::RunSettingsRecord{};
+        RunSettings.NormalPhase = normalPhase;
+        SoundInput_ns::CurrentSound = &raw;
+        const auto measure = waves == &viaSamples
+                                 ? WavesInput_ns::MeasureSign
+                                 : WavesInput_ns::SelectMeasurement(MeasureMethod::kSign, &raw);
+        for (;;) {
+          DelaysElementType wave;
+          measure(wave);
+          if (wave.Length() == 0)
+            break;
+          waves->push_back(wave);
+        }
+        EXPECT_EQ(raw.Position, samples.size());
+        raw.Close();
+        raw.SetSignedSamples(true);
+        TapeBuilder_ns::WriteRaw(folder / "noisy.raw", samples, true);
+      }
+      ASSERT_EQ(viaSamples.size(), viaBuffer.size());
+      EXPECT_GT(viaSamples.size(), 5000u);
+      for (size_t i = 0; i < viaSamples.size(); ++i) {
+        ASSERT_EQ(viaSamples[i].FirstHalf, viaBuffer[i].FirstHalf) << "wave " << i;
+        ASSERT_EQ(viaSamples[i].SecondHalf, viaBuffer[i].SecondHalf) << "wave " << i;
+      }
+    }
+  }
 }
 
 }  // namespace
