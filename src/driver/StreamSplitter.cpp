@@ -29,13 +29,11 @@ TeeStreamBuf::int_type TeeStreamBuf::overflow(int_type c) {
 }
 
 int TeeStreamBuf::sync() {
-  if (first_ != nullptr && first_->pubsync() == -1) {
-    return -1;
-  }
-  if (second_ != nullptr && second_->pubsync() == -1) {
-    return -1;
-  }
-  return 0;
+  // Both are synced even when the first fails, so that the console is not held back by a log
+  // that cannot be written.
+  const bool firstSynced = first_ == nullptr || first_->pubsync() != -1;
+  const bool secondSynced = second_ == nullptr || second_->pubsync() != -1;
+  return firstSynced && secondSynced ? 0 : -1;
 }
 
 TeeStreamBuf::int_type TeeStreamBuf::underflow() {

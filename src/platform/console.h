@@ -17,7 +17,8 @@ using ControlEventHandler = bool (*)(int eventCode);
 
 // Installs handler for the console's control events for the rest of the process. POSIX has
 // no console events; the equivalent signals map onto them: SIGINT is Control-C, SIGQUIT
-// Control-Break, SIGHUP the closing of the terminal and SIGTERM a shutdown.
+// Control-Break, SIGHUP the closing of the terminal and SIGTERM a shutdown. A signal that is
+// ignored when the handler is installed (under nohup, say) is left ignored.
 void InstallControlEventHandler(ControlEventHandler handler);
 
 }  // namespace Platform_ns

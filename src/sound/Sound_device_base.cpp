@@ -20,15 +20,18 @@ int64_t SoundBase::ProgressPercent() {
 
 bool FileSampleCursor::Refill() {
   Commit();
-  if (!input_.Refill()) {
+  const bool refilled = input_.Refill();
+  // Take the buffer's pointers even when nothing came: at the end of the file the buffer
+  // starts over empty, and the old ones would otherwise be committed past its end later.
+  start_ = next = input_.Next();
+  end = input_.End();
+  if (!refilled) {
     if (input_.Bad()) {
       throw std::runtime_error(readError_);
     }
     source_.Ended = true;
     return false;
   }
-  start_ = next = input_.Next();
-  end = input_.End();
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <initializer_list>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -41,7 +42,9 @@ RunningProcess::RunningProcess(const RunOptions& options) : folder_(MakeFolder()
   }
   if (pid_ == 0) {
     // The child: only calls that are safe between fork and exec.
-    const int in = open((folder_ + "/stdin").c_str(), O_RDONLY);
+    const int in = options.standardInputDescriptor >= 0
+                       ? options.standardInputDescriptor
+                       : open((folder_ + "/stdin").c_str(), O_RDONLY);
     const int out = open((folder_ + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open((folder_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0) {
@@ -50,6 +53,14 @@ RunningProcess::RunningProcess(const RunOptions& options) : folder_(MakeFolder()
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // The program keeps signals that it was started with ignored (as a background job is), so
+    // give it the usual ones whatever the test runner had.
+    for (const int signalNumber : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+      signal(signalNumber, SIG_DFL);
+    }
+    if (options.ownProcessGroup && setpgid(0, 0) != 0) {
+      _exit(127);
+    }
     if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) {
       _exit(127);
     }

@@ -13,7 +13,12 @@ struct RunOptions {
   std::string workingFolder;           // empty: the test's own
   // Variables set (or, with an empty value and unset true, removed) in the child's environment.
   std::vector<std::pair<std::string, std::string>> environment;
-  std::string standardInput;     // fed to the program on standard input
+  std::string standardInput;  // fed to the program on standard input
+  // When not -1, the child's standard input instead of standardInput: a pipe or a terminal the
+  // test writes to while the program runs. The caller keeps it (and should open it, and its
+  // other end, close-on-exec).
+  int standardInputDescriptor = -1;
+  bool ownProcessGroup = false;  // the child leads a process group of its own
   long long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes for the child, with SIGXFSZ ignored
   std::string program;           // empty: the varnstow executable
 };

@@ -46,6 +46,12 @@ void InstallControlEventHandler(ControlEventHandler handler) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (const int signalNumber : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+    // A signal the process was started with ignored stays ignored, as under nohup or for a
+    // job started in the background: the one who started the run chose so.
+    struct sigaction previous {};
+    if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+      continue;
+    }
     sigaction(signalNumber, &action, nullptr);
   }
 }
