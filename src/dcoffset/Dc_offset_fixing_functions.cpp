@@ -1,7 +1,10 @@
 #include "dcoffset/Dc_offset_fixing_functions.h"
 
 #include <iostream>
+
 #include <utility>
+#include "sound/Raw_file_handler.h"
+#include "sound/Wave_file_handler.h"
 
 namespace DCOffsetFunctions_ns {
 namespace {
@@ -35,10 +38,12 @@ constexpr int32_t LostWeights(int32_t count) {
   return count > 0 ? count * (count + 1) / 2 : 0;
 }
 
-// Takes the samples of the source one at a time, exactly as many as it promised.
+// Takes the samples of the source one at a time, exactly as many as it promised. Source is
+// the source's own class where it is known, so that the calls for every sample are direct.
+template <class Source>
 class SampleReader {
  public:
-  explicit SampleReader(SoundBase& source) : source_(source) {}
+  explicit SampleReader(Source& source) : source_(source) {}
 
   int8_t Next() {
     if (source_.AtEnd()) {
@@ -53,7 +58,7 @@ class SampleReader {
   }
 
  private:
-  SoundBase& source_;
+  Source& source_;
 };
 
 // Corrects the count samples of source and writes them to its output, in one pass, holding
@@ -67,8 +72,9 @@ class SampleReader {
 // integers and the divisor is the integer sum of the weights that fall inside the file, so
 // every offset equals the one of a WeightedAdd or WeightedAddEnds run over the same window.
 // The offset is taken in integers (IntegerOffsetOf), by a constant divisor inside the file.
-void CorrectSamples(SoundBase& source, int32_t count) {
-  SampleReader reader(source);
+template <class Source>
+void CorrectSamples(Source& source, int32_t count) {
+  SampleReader<Source> reader(source);
   // window[(oldest + k) % 101] holds s[m - 50 + k]; the places before the file's start hold 0.
   int8_t window[kWindowLength] = {};
   int32_t sum = 0;       // S(m)
@@ -186,7 +192,13 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
     source.OpenOutput(temporaryName);
     outputOpened = true;
     source.CopyHeader();
-    CorrectSamples(source, count);
+    if (auto* raw = dynamic_cast<SoundInput_ns::RAWSound*>(&source)) {
+      CorrectSamples(*raw, count);
+    } else if (auto* wav = dynamic_cast<SoundInput_ns::WAVSound*>(&source)) {
+      CorrectSamples(*wav, count);
+    } else {
+      CorrectSamples(source, count);
+    }
     closed = true;
     if (source.Close()) {
       // The end of the corrected recording may not have reached the file.

@@ -70,9 +70,4 @@ void RAWSound::OpenOutput(std::string name) {
   }
 }
 
-void RAWSound::WriteSample(int8_t sample) {
-  output_.CheckedWriteByte(
-      TypeConversion_ns::Conversions2sComplement::FromSample(sample, signedSamples_));
-}
-
 }  // namespace SoundInput_ns

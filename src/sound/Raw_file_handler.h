@@ -52,7 +52,10 @@ class RAWSound final : public SoundBase {
 
   bool AtDataEnd() override;
   void OpenOutput(std::string name) override;
-  void WriteSample(int8_t sample) override;
+  void WriteSample(int8_t sample) override {
+    output_.CheckedWriteByte(
+        TypeConversion_ns::Conversions2sComplement::FromSample(sample, signedSamples_));
+  }
 
  private:
   SoundInputFileImplementation input_;

@@ -170,7 +170,12 @@ class BasicSoundOutputFile {
     }
   }
 
-  void WriteByte(uint8_t value) { stream_.put(static_cast<CharT>(value)); }
+  // Writes one byte straight into the stream buffer; a refused byte marks the stream bad.
+  void WriteByte(uint8_t value) {
+    if (Traits::eq_int_type(stream_.rdbuf()->sputc(static_cast<CharT>(value)), Traits::eof())) {
+      stream_.setstate(std::ios::badbit);
+    }
+  }
 
   // Writes one byte and raises "File writing error" when the stream has failed.
   void CheckedWriteByte(uint8_t value);

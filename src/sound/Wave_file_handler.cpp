@@ -324,10 +324,6 @@ void WAVSound::CopyHeader() {
   CheckOutput();
 }
 
-void WAVSound::WriteSample(int8_t sample) {
-  output_.CheckedWriteByte(TypeConversion_ns::Conversions2sComplement::ToUnsigned(sample));
-}
-
 void WAVSound::WriteShapedSample(double value, double phase, bool rising) {
   constexpr double kPi = 3.14159265358979323846;
   double v = std::fabs(std::sin(std::asin(std::clamp(value, -1.0, 1.0)) + phase)) * 127;

@@ -51,7 +51,9 @@ class WAVSound final : public SoundBase {
   // length corrected for the bytes after the data chunk (the output will not hold them). Leaves
   // the input at its first sample.
   void CopyHeader() override;
-  void WriteSample(int8_t sample) override;
+  void WriteSample(int8_t sample) override {
+    output_.CheckedWriteByte(TypeConversion_ns::Conversions2sComplement::ToUnsigned(sample));
+  }
   void WriteShapedSample(double value, double phase, bool rising) override;
 
   // File offsets of the first sample and of the end of the data chunk (0 while no file is open).
