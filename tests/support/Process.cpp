@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <initializer_list>
 #include <cstdlib>
+#include <initializer_list>
 #include <stdexcept>
 
 #include "support/TempFolder.h"
