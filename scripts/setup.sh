@@ -4,10 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev clang-format)
+packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev libgtest-dev libgmock-dev clang-format)
 # The program alone needs no test framework or formatter.
 case " $* " in
-  *" -DVARNSTOW_TESTS=OFF "*) packages=(cmake ninja-build g++ zlib1g-dev) ;;
+  *" -DVARNSTOW_TESTS=OFF "*) packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev) ;;
 esac
 missing=()
 for package in "${packages[@]}"; do

@@ -85,6 +85,15 @@ const char* InputKind() {
   return "sound card";
 }
 
+// Releases the sound card while the log is still open, so that a failure to release it is
+// reported there; the card's own clean-up at exit would find the log closed.
+void CloseSoundCard() {
+  using SoundInput_ns::TheCardSound;
+  if (SoundInput_ns::CurrentSound == &TheCardSound) {
+    TheCardSound.Close();
+  }
+}
+
 int Run(int argc, const char* const argv[]) {
   using namespace SoundInput_ns;
   CurrentSound = &TheCardSound;
@@ -143,6 +152,7 @@ int Run(int argc, const char* const argv[]) {
   BlockProcessing_ns::DecodeBlocks();
   UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, RunSettings.CompressOutput);
 
+  CloseSoundCard();
   FinishLog();
   return 0;
 }
@@ -178,6 +188,11 @@ int RunProgram(int argc, const char* const argv[]) {
   try {
     return Run(argc, argv);
   } catch (const std::exception& failure) {
+    try {
+      CloseSoundCard();
+    } catch (const std::exception&) {
+      // The run has already failed; the message that matters is the first one.
+    }
     FinishLog();
     std::cerr << '\n' << failure.what() << '.' << std::flush;
     std::cout << kBell << std::flush;

@@ -279,6 +279,9 @@ MeasureFunction SelectMeasurement(MainProgram_ns::MeasureMethod method,
   if (source == &TheCSWSound) {
     return SelectFor<CSWSound>(method);
   }
+  if (source == &TheCardSound) {
+    return SelectFor<CardSound>(method);
+  }
   return SelectFor<SoundBase>(method);
 }
 
