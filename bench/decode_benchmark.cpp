@@ -1,10 +1,12 @@
 // Measures the decoding speed of the real program against a plain read of the same bytes.
 //
-// Generates a tape recording of the given length (30 minutes at 44100 Hz by default, about
-// 80 MB), runs varnstow on it and prints samples per second for the decode and for a plain
+// Generates a tape recording of the given length (30 minutes by default) and writes it as a
+// RAW file and a WAV file at 44100 Hz and as a Z-RLE CSW file; runs varnstow on each and
+// prints, per format, samples (or pulses) per second for the decode and for a plain
 // read-and-sum of the file, their ratio, and the program's peak resident memory.
 //
-// Usage: varnstow_benchmark [--minutes N] [--format raw] [--keep FOLDER]
+// Usage: varnstow_benchmark [--minutes N] [--only raw|wav|csw]
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,83 +29,121 @@ double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A recording of about minutes of tape: files of 8 KiB each, one after another.
-std::vector<int8_t> Recording(double minutes) {
+// About minutes of tape: files of 8 KiB each, one after another.
+TapeBuilder_ns::Tape Recording(double minutes, double& seconds) {
   std::vector<uint8_t> data(8192);
   for (size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<uint8_t>(i * 37 + i / 256);
-  const auto once = TapeBuilder_ns::RenderSamples(
-      TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}}), {});
-  const auto wanted = static_cast<size_t>(minutes * 60 * 44100);
-  std::vector<int8_t> samples;
-  samples.reserve(wanted + once.size());
-  while (samples.size() < wanted)
-    samples.insert(samples.end(), once.begin(), once.end());
-  return samples;
+  const auto once = TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}});
+  TapeBuilder_ns::Tape tape;
+  while (tape.DurationSeconds() < minutes * 60)
+    tape.Append(once);
+  seconds = tape.DurationSeconds();
+  return tape;
 }
 
 // Reads the file in large pieces and sums its bytes: the floor for any decoder.
-double PlainScan(const std::string& path, unsigned long long& sum) {
+double PlainScan(const std::string& path) {
   const auto start = Clock::now();
   FILE* file = std::fopen(path.c_str(), "rb");
   std::vector<unsigned char> buffer(1 << 16);
   size_t got = 0;
-  sum = 0;
+  unsigned long long sum = 0;
   while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
     for (size_t i = 0; i < got; ++i)
       sum += buffer[i];
   }
   std::fclose(file);
+  // Printed so that the sum cannot be optimised away.
+  std::printf("  (byte sum %llu)\n", sum);
   return Seconds(start);
+}
+
+struct Decode {
+  double seconds = 0;
+  double peakMegabytes = 0;
+};
+
+Decode RunProgram(const std::string& folder, const std::string& name) {
+  std::fflush(stdout);
+  const auto start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout))
+      _exit(127);
+    execl(VARNSTOW_EXE, VARNSTOW_EXE, "-i", name.c_str(), "-c", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  Decode decode;
+  decode.seconds = Seconds(start);
+  decode.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "varnstow failed on %s\n", name.c_str());
+    std::exit(1);
+  }
+  return decode;
+}
+
+void Report(const char* format, const char* unit, double count, const Decode& decode, double scan) {
+  std::printf("%s: %.1f M %s\n", format, count / 1e6, unit);
+  std::printf("  decode:             %.3f s, %.1f million %s/s\n", decode.seconds,
+              count / decode.seconds / 1e6, unit);
+  std::printf("  plain read-and-sum: %.3f s\n", scan);
+  // A compressed file is read in no measurable time; the ratio then says nothing.
+  if (scan >= 0.005) {
+    std::printf("  ratio decode/scan:  %.1f\n", decode.seconds / scan);
+  }
+  std::printf("  peak resident:      %.1f MB\n", decode.peakMegabytes);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
   double minutes = 30;
+  std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--minutes") == 0)
       minutes = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--only") == 0)
+      only = argv[i + 1];
   }
   TestSupport::TempFolder folder;
-  const std::string raw = folder / "bench.raw";
-  std::printf("Generating %.1f minutes of tape at 44100 Hz...\n", minutes);
+  std::printf("Generating %.1f minutes of tape...\n", minutes);
   size_t sampleCount = 0;
+  size_t pulseCount = 0;
   {
     // Freed before the program is started, so that none of it counts as the child's memory.
-    const auto samples = Recording(minutes);
-    sampleCount = samples.size();
-    TapeBuilder_ns::WriteRaw(raw, samples, true);
+    double seconds = 0;
+    const auto tape = Recording(minutes, seconds);
+    if (only.empty() || only == "raw" || only == "wav") {
+      const auto samples = TapeBuilder_ns::RenderSamples(tape, TapeBuilder_ns::RenderOptions{});
+      sampleCount = samples.size();
+      TapeBuilder_ns::WriteRaw(folder / "bench.raw", samples, true);
+      TapeBuilder_ns::WriteWav(folder / "bench.wav", samples, 44100);
+    }
+    if (only.empty() || only == "csw") {
+      const auto pulses = TapeBuilder_ns::RenderPulses(tape, 44100);
+      pulseCount = pulses.lengths.size();
+      TapeBuilder_ns::WriteCsw(folder / "bench.csw", pulses, 44100,
+                               TapeBuilder_ns::CswCompression::ZRle);
+    }
   }
-
-  unsigned long long sum = 0;
-  PlainScan(raw, sum);  // once to bring the file into the cache
-  const double scan = PlainScan(raw, sum);
-
-  std::fflush(stdout);
-  const auto start = Clock::now();
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(folder.Path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout))
-      _exit(127);
-    execl(VARNSTOW_EXE, VARNSTOW_EXE, "-i", "bench.raw", "-c", static_cast<char*>(nullptr));
-    _exit(127);
+  // The child's peak memory includes what this process held when it forked: give back the
+  // generator's memory first.
+  malloc_trim(0);
+  for (const char* format : {"raw", "wav", "csw"}) {
+    if (!only.empty() && only != format)
+      continue;
+    const std::string name = std::string("bench.") + format;
+    PlainScan(folder / name);  // once to bring the file into the cache
+    const double scan = PlainScan(folder / name);
+    const Decode decode = RunProgram(folder.Path(), name);
+    const bool pulses = std::strcmp(format, "csw") == 0;
+    Report(format, pulses ? "pulses" : "samples",
+           static_cast<double>(pulses ? pulseCount : sampleCount), decode, scan);
   }
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  const double decode = Seconds(start);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "varnstow failed\n");
-    return 1;
-  }
-
-  const double count = static_cast<double>(sampleCount);
-  std::printf("samples:            %zu (%.1f MB)\n", sampleCount, count / 1e6);
-  std::printf("decode:             %.3f s, %.1f million samples/s\n", decode, count / decode / 1e6);
-  std::printf("plain read-and-sum: %.3f s, %.1f million samples/s (sum %llu)\n", scan,
-              count / scan / 1e6, sum);
-  std::printf("ratio decode/scan:  %.1f\n", decode / scan);
-  std::printf("peak resident:      %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024);
   return 0;
 }
