@@ -39,14 +39,7 @@ void RAWSound::Open(std::string name) {
 }
 
 bool RAWSound::Close() {
-  input_.Clear();
-  output_.Clear();
-  if (input_.IsOpen()) {
-    ResetCounters();
-    input_.Close();
-  }
-  output_.Close();
-  return input_.Bad() || input_.Fail() || output_.Bad() || output_.Fail();
+  return CloseFileStreams(*this, input_, output_);
 }
 
 void RAWSound::Rewind() {

@@ -305,6 +305,20 @@ class FileSampleCursor {
   const char* readError_;
 };
 
+// Closes a RAW or WAV source's input and output: clears their states, resets the source's
+// counters when its input was open, and returns true when either stream failed to close.
+template <class Input, class Output>
+bool CloseFileStreams(SoundBase& source, Input& input, Output& output) {
+  input.Clear();
+  output.Clear();
+  if (input.IsOpen()) {
+    source.ResetCounters();
+    input.Close();
+  }
+  output.Close();
+  return input.Bad() || input.Fail() || output.Bad() || output.Fail();
+}
+
 class CardSound;
 class CSWSound;
 class WAVSound;

@@ -113,6 +113,7 @@ void WAVSound::Open(std::string name) {
   dataStart_ = 0;
   dataEnd_ = 0;
   fileLength_ = 0;
+  formatStart_ = 0;
   stereo_ = false;
   sixteenBit_ = false;
   formatFound_ = false;
@@ -168,6 +169,7 @@ void WAVSound::Open(std::string name) {
         Refuse("WAV file has a format chunk that is too short");
       }
       ReadFormatChunk();
+      formatStart_ = chunkStart;
     } else if (SameId(id, kDataId)) {
       if (TotalLength != 0) {
         Refuse("More than 1 data chunk");
@@ -200,14 +202,7 @@ void WAVSound::Open(std::string name) {
 }
 
 bool WAVSound::Close() {
-  input_.Clear();
-  output_.Clear();
-  if (input_.IsOpen()) {
-    ResetCounters();
-    input_.Close();
-  }
-  output_.Close();
-  return input_.Bad() || input_.Fail() || output_.Bad() || output_.Fail();
+  return CloseFileStreams(*this, input_, output_);
 }
 
 void WAVSound::Rewind() {
@@ -293,6 +288,11 @@ void WAVSound::CopyBytes(std::streamoff count) {
 }
 
 void WAVSound::CopyHeader() {
+  // The copy ends at the first sample: a format chunk after the data would be lost, and the
+  // corrected file could not be read, or would be read at another rate.
+  if (formatStart_ > dataStart_) {
+    Refuse("Cannot fix DC offsets in a WAV file whose format chunk follows its data");
+  }
   input_.Clear();
   input_.SeekFromEnd(0);
   const std::streamoff end = input_.Tell();

@@ -67,17 +67,6 @@ std::string ExpectedImage(const std::vector<FileSpec>& files, const std::string&
   return image;
 }
 
-std::string Gunzip(const std::string& path) {
-  gzFile file = gzopen(path.c_str(), "rb");
-  std::string content;
-  char buffer[4096];
-  int got = 0;
-  while ((got = gzread(file, buffer, sizeof buffer)) > 0)
-    content.append(buffer, size_t(got));
-  gzclose(file);
-  return content;
-}
-
 void WriteRecording(const std::string& path, const TapeBuilder_ns::Tape& tape,
                     const RenderOptions& options = RenderOptions{}) {
   TapeBuilder_ns::WriteRaw(path, RenderSamples(tape, options), true);
@@ -111,7 +100,7 @@ TEST(Conversion, CleanTapeGivesTheExactImageAndReport) {
   // Compressed by default: the gzip file holds the same image.
   const auto compressed = RunVarnstow(folder.Path(), {"-i", "tape.raw"});
   EXPECT_EQ(compressed.exitCode, 0);
-  EXPECT_EQ(Gunzip(folder / "tape.uef"), ExpectedImage(kTwoFiles, "RAW"));
+  EXPECT_EQ(TestSupport::GunzipFile(folder / "tape.uef"), ExpectedImage(kTwoFiles, "RAW"));
 }
 
 TEST(Conversion, SignatureIsAnOriginChunkBetweenBannerAndFormat) {

@@ -211,21 +211,6 @@ TEST_F(AlsaWaveInput, WithoutDevicesTheCardSaysNoneIsInstalled) {
 // ---------------------------------------------------------------------------------------------
 // Whole runs of the program.
 
-std::string Gunzip(const std::string& path) {
-  gzFile file = gzopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return "";
-  }
-  std::string content;
-  char buffer[4096];
-  int got = 0;
-  while ((got = gzread(file, buffer, sizeof buffer)) > 0) {
-    content.append(buffer, static_cast<size_t>(got));
-  }
-  gzclose(file);
-  return content;
-}
-
 const std::vector<TapeBuilder_ns::FileSpec> kFiles = {{"LIVE", 0x1900, 0x8023, Noise(600, 5)},
                                                       {"DATA", 0x3000, 0x3000, Noise(200, 8)}};
 constexpr size_t kBlocks = 4;
@@ -325,7 +310,7 @@ TEST(LiveRecording, ATapePlayedIntoTheCardGivesTheImageOfTheSameRecordingFromAFi
       << result.output;
   EXPECT_EQ(ReadFile(folder / "live.log"), result.output);
 
-  const auto liveChunks = TestSupport::ParseChunks(Gunzip(folder / "live.uef"));
+  const auto liveChunks = TestSupport::ParseChunks(TestSupport::GunzipFile(folder / "live.uef"));
   const auto liveData = TestSupport::ChunksWithId(liveChunks, 0x0100);
   ASSERT_EQ(liveData.size(), kBlocks);
   const auto fileData = TestSupport::ChunksWithId(fileChunks, 0x0100);
@@ -436,7 +421,8 @@ TEST(LiveRecording, TheTerminalIsInKeyModeWhileRecordingAndGivenBackWhenStoppedO
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.errors, "");
   EXPECT_TRUE(terminal.AsFound());
-  EXPECT_EQ(TestSupport::ChunksWithId(TestSupport::ParseChunks(Gunzip(folder / "live.uef")), 0x0100)
+  EXPECT_EQ(TestSupport::ChunksWithId(
+                TestSupport::ParseChunks(TestSupport::GunzipFile(folder / "live.uef")), 0x0100)
                 .size(),
             kBlocks);
 }

@@ -1,5 +1,7 @@
 #include "support/Decoding.h"
 
+#include <zlib.h>
+
 #include "blocks/Block_driver.h"
 #include "blocks/Blockformstate.h"
 #include "blocks/Processing.h"
@@ -96,6 +98,21 @@ std::vector<Chunk> ParseChunks(const std::string& image) {
     at += 6 + length;
   }
   return chunks;
+}
+
+std::string GunzipFile(const std::string& path) {
+  gzFile file = gzopen(path.c_str(), "rb");
+  std::string content;
+  if (file == nullptr) {
+    return content;
+  }
+  char buffer[4096];
+  int got = 0;
+  while ((got = gzread(file, buffer, sizeof buffer)) > 0) {
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  gzclose(file);
+  return content;
 }
 
 std::vector<Chunk> ChunksWithId(const std::vector<Chunk>& chunks, uint16_t id) {

@@ -61,6 +61,9 @@ struct Chunk {
 // The chunks of a UEF image, after its 12-byte header.
 std::vector<Chunk> ParseChunks(const std::string& image);
 
+// The decompressed content of a gzip file (a compressed tape image).
+std::string GunzipFile(const std::string& path);
+
 // Only the chunks with this identifier.
 std::vector<Chunk> ChunksWithId(const std::vector<Chunk>& chunks, uint16_t id);
 

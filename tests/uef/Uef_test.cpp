@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "support/Decoding.h"
 #include "support/Process.h"
 #include "support/TempFolder.h"
 #include "uef/Wave_analysis.h"
@@ -14,18 +15,6 @@ using TestSupport::FileExists;
 using TestSupport::ReadFile;
 using TestSupport::TempFolder;
 using UEFFormat_ns::UEFFormatWriting;
-
-std::string Gunzip(const std::string& path) {
-  gzFile file = gzopen(path.c_str(), "rb");
-  std::string content;
-  char buffer[4096];
-  int got = 0;
-  while ((got = gzread(file, buffer, sizeof buffer)) > 0) {
-    content.append(buffer, static_cast<size_t>(got));
-  }
-  gzclose(file);
-  return content;
-}
 
 TEST(UefImage, HeaderAndChunkFraming) {
   UEFFormatWriting image;
@@ -85,7 +74,7 @@ TEST_F(SaveImage, CompressedIsGzipOfTheImage) {
   ASSERT_GE(stored.size(), 2u);
   EXPECT_EQ(static_cast<uint8_t>(stored[0]), 0x1F);
   EXPECT_EQ(static_cast<uint8_t>(stored[1]), 0x8B);
-  EXPECT_EQ(Gunzip(folder_ / "out.uef"), expected_);
+  EXPECT_EQ(TestSupport::GunzipFile(folder_ / "out.uef"), expected_);
 }
 
 TEST_F(SaveImage, LargeCompressedImageRoundTrips) {
@@ -95,7 +84,7 @@ TEST_F(SaveImage, LargeCompressedImageRoundTrips) {
   image_.WriteChunk(0x0100, static_cast<uint32_t>(bytes.size()), bytes.data());
   expected_ = image_.ImageBytes();
   UEFFormat_ns::SaveImage(image_, true);
-  EXPECT_EQ(Gunzip(folder_ / "out.uef"), expected_);
+  EXPECT_EQ(TestSupport::GunzipFile(folder_ / "out.uef"), expected_);
 }
 
 TEST_F(SaveImage, MissingFolderCannotBeOpened) {
