@@ -93,17 +93,17 @@ TEST_F(DecodeBlocks, NoReadableBlockWritesNothing) {
   EXPECT_EQ(reportText_, "");
 }
 
-BlockSpec Spec(const std::string& name, uint16_t number, uint8_t flag, size_t length) {
-  BlockSpec spec;
-  spec.name = name;
-  spec.number = number;
-  spec.flag = flag;
-  spec.data = Data(length, static_cast<uint8_t>(number));
-  return spec;
+BlockSpec Describe(const std::string& name, uint16_t number, uint8_t flag, size_t length) {
+  BlockSpec description;
+  description.name = name;
+  description.number = number;
+  description.flag = flag;
+  description.data = Data(length, static_cast<uint8_t>(number));
+  return description;
 }
 
 TEST_F(DecodeBlocks, BlockCutByAShortDropOutIsRejoinedAndWrittenOnce) {
-  const auto block = BlockBytes(Spec("SPLIT", 0, 0x80, 200));
+  const auto block = BlockBytes(Describe("SPLIT", 0, 0x80, 200));
   const std::vector<uint8_t> first(block.begin(), block.begin() + 120);
   const std::vector<uint8_t> rest(block.begin() + 120, block.end());
   // The drop-out reads as a stray 1 bit between two bytes.
@@ -122,7 +122,7 @@ TEST_F(DecodeBlocks, BlockCutByAShortDropOutIsRejoinedAndWrittenOnce) {
 }
 
 TEST_F(DecodeBlocks, FailedBlockFollowedByALongCarrierIsDropped) {
-  const auto block = BlockBytes(Spec("LOST", 0, 0, 200));
+  const auto block = BlockBytes(Describe("LOST", 0, 0, 200));
   const std::vector<uint8_t> first(block.begin(), block.begin() + 120);
   const std::vector<uint8_t> rest(block.begin() + 120, block.end());
   const auto chunks = Decode(TapeWriter()
@@ -142,7 +142,7 @@ TEST_F(DecodeBlocks, SkippedBlockNumberIsReported) {
   TapeWriter writer;
   writer.Gap(0.1).Carrier(400).DummyByte().Carrier(400);
   for (int number : {0, 2, 2}) {
-    writer.Block(Spec("GAP", static_cast<uint16_t>(number), 0, 32))
+    writer.Block(Describe("GAP", static_cast<uint16_t>(number), 0, 32))
         .Carrier(300)
         .Gap(0.2)
         .Carrier(300);
@@ -163,11 +163,11 @@ TEST_F(DecodeBlocks, ReportShowsUnprintableNameBytesAndLongNamesWhole) {
   TapeWriter writer;
   writer.Carrier(400);
   auto odd =
-      BlockBytes(Spec("A\x01"
-                      "B",
-                      0x1A, 0, 8));
+      BlockBytes(Describe("A\x01"
+                          "B",
+                          0x1A, 0, 8));
   writer.Bytes(odd).Carrier(300).Gap(0.2).Carrier(300);
-  writer.Block(Spec("TENLETTERS", 0x1B, 0, 8)).Carrier(300).Gap(0.2);
+  writer.Block(Describe("TENLETTERS", 0x1B, 0, 8)).Carrier(300).Gap(0.2);
   Decode(writer.Take());
   EXPECT_EQ(reportText_,
             "Missed a block.\n"
@@ -186,7 +186,7 @@ TEST_F(DecodeBlocks, HostileInputsDecodeWithoutFailure) {
   TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses);
   EXPECT_NO_THROW(BlockProcessing_ns::DecodeBlocks());
 
-  auto pointsPast = BlockBytes(Spec("FAR", 0, 0, 16));
+  auto pointsPast = BlockBytes(Describe("FAR", 0, 0, 16));
   pointsPast[4 + 2 + 10] = 0xFF;
   pointsPast[4 + 2 + 11] = 0xFF;
   TapeWriter writer;
@@ -199,7 +199,7 @@ TEST_F(DecodeBlocks, HostileInputsDecodeWithoutFailure) {
 }
 
 TEST_F(DecodeBlocks, RunOfBytesLongerThanTheBufferIsCutAtItsCapacity) {
-  const auto block = BlockBytes(Spec("HUGE", 0, 0, 64));
+  const auto block = BlockBytes(Describe("HUGE", 0, 0, 64));
   std::vector<uint8_t> bytes = block;
   bytes.resize(BlockProcessing_ns::ByteBufferType::kCapacity + 5000, 0x00);
   const auto chunks = Decode(TapeWriter().Carrier(300).Bytes(bytes).Carrier(200).Gap(0.1).Take());

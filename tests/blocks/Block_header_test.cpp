@@ -19,15 +19,15 @@ std::unique_ptr<ByteBufferType> BufferOf(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> Block(const std::string& name, uint16_t number, uint8_t flag, size_t length) {
-  TapeBuilder_ns::BlockSpec spec;
-  spec.name = name;
-  spec.load = 0x1900;
-  spec.exec = 0x8023;
-  spec.number = number;
-  spec.flag = flag;
+  TapeBuilder_ns::BlockSpec description;
+  description.name = name;
+  description.load = 0x1900;
+  description.exec = 0x8023;
+  description.number = number;
+  description.flag = flag;
   for (size_t i = 0; i < length; ++i)
-    spec.data.push_back(static_cast<uint8_t>(i * 13 + 1));
-  return TapeBuilder_ns::BlockBytes(spec);
+    description.data.push_back(static_cast<uint8_t>(i * 13 + 1));
+  return TapeBuilder_ns::BlockBytes(description);
 }
 
 TEST(BlockChecksum, KnownAnswers) {
@@ -94,10 +94,10 @@ TEST(ChecksumFailed, BlocksCutShortFailInsteadOfPassingOnZeros) {
   EXPECT_TRUE(ChecksumFailed(*BufferOf({0x2A, 0x00})));
   EXPECT_TRUE(ChecksumFailed(*BufferOf({0x00, 0x00, 0x00})));
   // A block of zero data cut anywhere after its header.
-  TapeBuilder_ns::BlockSpec spec;
-  spec.name = "Z";
-  spec.data.assign(64, 0);
-  const auto whole = TapeBuilder_ns::BlockBytes(spec);
+  TapeBuilder_ns::BlockSpec description;
+  description.name = "Z";
+  description.data.assign(64, 0);
+  const auto whole = TapeBuilder_ns::BlockBytes(description);
   EXPECT_FALSE(ChecksumFailed(*BufferOf(whole)));
   for (size_t cut = 2; cut < whole.size(); ++cut) {
     std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(cut));
