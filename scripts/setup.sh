@@ -4,8 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev libgtest-dev libgmock-dev clang-format)
-# The program alone needs no test framework or formatter.
+packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev libgtest-dev libgmock-dev clang-format
+  dpkg-dev)
+# The program alone needs no test framework, formatter or package tools (dpkg-dev works out
+# the Debian package's dependencies).
 case " $* " in
   *" -DVARNSTOW_TESTS=OFF "*) packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev) ;;
 esac

@@ -49,7 +49,8 @@ class WAVSound final : public SoundBase {
   void WriteHeader(uint32_t sampleRate, uint32_t dataLength) override;
   // Copies the input's header, everything up to the first sample, to the output, with the RIFF
   // length corrected for the bytes after the data chunk (the output will not hold them). Leaves
-  // the input at its first sample.
+  // the input at its first sample. Raises "Cannot fix DC offsets in a WAV file whose format
+  // chunk follows its data" when the format chunk in effect would not be copied.
   void CopyHeader() override;
   void WriteSample(int8_t sample) override {
     output_.CheckedWriteByte(TypeConversion_ns::Conversions2sComplement::ToUnsigned(sample));
@@ -74,6 +75,7 @@ class WAVSound final : public SoundBase {
   std::streamoff dataStart_ = 0;
   std::streamoff dataEnd_ = 0;
   std::streamoff fileLength_ = 0;
+  std::streamoff formatStart_ = 0;  // where the format chunk in effect (the last one) starts
   bool stereo_ = false;
   bool sixteenBit_ = false;
   bool formatFound_ = false;

@@ -177,8 +177,10 @@ TEST(TapeBuilder, CswAndWavHeaders) {
   EXPECT_EQ(z[0x21], 2);
   EXPECT_EQ(z[0x22], 0);
   std::vector<uint8_t> unpacked(64);
-  uLongf unpackedSize = unpacked.size();
-  ASSERT_EQ(uncompress(unpacked.data(), &unpackedSize, z.data() + 0x34, z.size() - 0x34), Z_OK);
+  uLongf unpackedSize = static_cast<uLongf>(unpacked.size());
+  ASSERT_EQ(uncompress(unpacked.data(), &unpackedSize, z.data() + 0x34,
+                       static_cast<uLong>(z.size() - 0x34)),
+            Z_OK);
   unpacked.resize(unpackedSize);
   EXPECT_EQ(unpacked, rle);
 

@@ -1,4 +1,4 @@
-#include "TapeBuilder.h"
+#include "render/TapeBuilder.h"
 
 #include <zlib.h>
 
@@ -8,6 +8,8 @@
 #include <limits>
 #include <stdexcept>
 #include <utility>
+
+#include "blocks/Block_header.h"
 
 namespace TapeBuilder_ns {
 
@@ -149,14 +151,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 // Bytes
 
 uint16_t Crc16(const uint8_t* data, size_t n) {
-  unsigned crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<unsigned>(data[i]) << 8u;
-    for (int bit = 0; bit < 8; ++bit)
-      crc = ((crc & 0x8000u) != 0) ? ((crc << 1u) ^ 0x1021u) : (crc << 1u);
-    crc &= 0xFFFFu;
-  }
-  return static_cast<uint16_t>(crc);
+  return BlockProcessing_ns::BlockChecksum(data, n);
 }
 
 uint16_t Crc16(const std::vector<uint8_t>& data) {
@@ -402,56 +397,262 @@ double NoiseStdDevForSnr(double amplitude, WaveShape shape, double snrDb) {
   return signalRms / std::pow(10.0, snrDb / 20.0);
 }
 
-std::vector<int8_t> RenderSamples(const Tape& tape, const RenderOptions& options) {
-  const double samplesPerSecond = SamplesPerSecond(options.sampleRate, options.speed);
-  // Phase in half cycles: 180 degrees is one half cycle.
-  const double phaseHalves = std::fmod(options.phaseDegrees, 360.0) / 180.0;
-  const double rate = static_cast<double>(options.sampleRate);
-  const bool addDrift = options.driftAmplitude != 0.0 && options.driftFrequencyHz != 0.0;
-  NoiseSource noise(options.noiseSeed);
+class StreamRenderer::Impl {
+ public:
+  Impl(const RenderOptions& options, SampleSink* sink)
+      : options_(options),
+        sink_(sink),
+        samplesPerSecond_(SamplesPerSecond(options.sampleRate, options.speed)),
+        phaseHalves_(std::fmod(options.phaseDegrees, 360.0) / 180.0),
+        rate_(static_cast<double>(options.sampleRate)),
+        addDrift_(options.driftAmplitude != 0.0 && options.driftFrequencyHz != 0.0),
+        noise_(options.noiseSeed) {
+    if (!(options.wowDepth >= 0.0 && options.wowDepth < 0.5) ||
+        !std::isfinite(options.wowFrequencyHz) || options.wowFrequencyHz < 0.0)
+      throw std::invalid_argument("wow depth must be 0 to 0.5 and its frequency finite");
+    if (options.wowDepth > 0.0 && options.wowFrequencyHz > 0.0) {
+      // Positions move by the integral of the speed swing, so no error builds up.
+      wowOmega_ = 2.0 * kPi * options.wowFrequencyHz / samplesPerSecond_;
+      wowScale_ = options.wowDepth / wowOmega_;
+    }
+    for (const RenderOptions::Dropout& dropout : options.dropouts) {
+      if (!std::isfinite(dropout.startSeconds) || !std::isfinite(dropout.seconds) ||
+          dropout.startSeconds < 0.0 || dropout.seconds < 0.0)
+        throw std::invalid_argument("drop-outs must have finite, non-negative times");
+      const double begin = std::round(dropout.startSeconds * rate_);
+      const double end = std::round((dropout.startSeconds + dropout.seconds) * rate_);
+      constexpr double kLast = 1.8e19;  // below 2^64
+      if (end > begin)
+        dropouts_.push_back({static_cast<uint64_t>(std::min(begin, kLast)),
+                             static_cast<uint64_t>(std::min(end, kLast))});
+    }
+    // Merged and in order, so one index walks through them.
+    std::sort(dropouts_.begin(), dropouts_.end());
+    std::vector<std::pair<uint64_t, uint64_t>> merged;
+    for (const auto& range : dropouts_) {
+      if (!merged.empty() && range.first <= merged.back().second)
+        merged.back().second = std::max(merged.back().second, range.second);
+      else
+        merged.push_back(range);
+    }
+    dropouts_ = std::move(merged);
+    if (sink_ != nullptr)
+      buffer_.resize(kBufferSize);
+  }
 
-  std::vector<int8_t> samples;
-  samples.reserve(
-      static_cast<size_t>(SampleIndexAt(tape.DurationSeconds() * samplesPerSecond) + 16));
+  void Tone(double frequencyHz, uint64_t halfCycles) {
+    if (!std::isfinite(frequencyHz) || frequencyHz <= 0.0)
+      throw std::invalid_argument("tone frequency must be finite and positive");
+    CheckOpen();
+    if (halfCycles == 0)
+      return;
+    if (hasPending_ && pending_.kind == SegmentKind::Tone && pending_.frequencyHz == frequencyHz) {
+      pending_.halfCycles += halfCycles;
+      return;
+    }
+    RenderPending();
+    pending_ = Segment();
+    pending_.kind = SegmentKind::Tone;
+    pending_.frequencyHz = frequencyHz;
+    pending_.halfCycles = halfCycles;
+    hasPending_ = true;
+  }
 
-  auto emit = [&](double signal) {
-    const double t = static_cast<double>(samples.size()) / rate;
-    double value = signal + options.dcOffset;
-    if (addDrift)
-      value += options.driftAmplitude * std::sin(2.0 * kPi * options.driftFrequencyHz * t);
-    if (options.noiseStdDev > 0.0)
-      value += options.noiseStdDev * noise.Gaussian();
-    const double clamped = std::clamp(std::round(value), -128.0, 127.0);
-    samples.push_back(static_cast<int8_t>(static_cast<int>(clamped)));
-  };
+  void Silence(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0.0)
+      throw std::invalid_argument("silence length must be finite and non-negative");
+    CheckOpen();
+    if (seconds == 0.0)
+      return;
+    if (hasPending_ && pending_.kind == SegmentKind::Silence) {
+      pending_.seconds += seconds;
+      return;
+    }
+    RenderPending();
+    pending_ = Segment();
+    pending_.kind = SegmentKind::Silence;
+    pending_.seconds = seconds;
+    hasPending_ = true;
+  }
 
-  auto onHalfCycle = [&](double start, double end, uint64_t index) {
+  uint64_t SamplesSoFar() const {
+    double end = segmentStart_;
+    if (hasPending_)
+      end = SegmentEnd(pending_);
+    return SampleIndexAt(Warp(end));
+  }
+
+  uint64_t Finish() {
+    CheckOpen();
+    RenderPending();
+    finished_ = true;
+    if (sink_ == nullptr)
+      return SampleIndexAt(Warp(segmentStart_));
+    FlushBuffer();
+    return count_;
+  }
+
+ private:
+  static constexpr size_t kBufferSize = 1 << 16;
+
+  void CheckOpen() const {
+    if (finished_)
+      throw std::invalid_argument("the rendering has been finished");
+  }
+
+  double HalfLength(const Segment& segment) const {
+    return samplesPerSecond_ / (2.0 * segment.frequencyHz);
+  }
+
+  // Where a segment starting at the current position ends, in samples before the wow.
+  double SegmentEnd(const Segment& segment) const {
+    if (segment.kind == SegmentKind::Tone)
+      return segmentStart_ + static_cast<double>(segment.halfCycles) * HalfLength(segment);
+    return segmentStart_ + segment.seconds * samplesPerSecond_;
+  }
+
+  double Warp(double x) const {
+    if (wowOmega_ == 0.0)
+      return x;
+    return x + wowScale_ * (1.0 - std::cos(wowOmega_ * x));
+  }
+
+  void RenderPending() {
+    if (!hasPending_)
+      return;
+    hasPending_ = false;
+    const double end = SegmentEnd(pending_);
+    if (sink_ != nullptr) {
+      if (pending_.kind == SegmentKind::Tone) {
+        // Positions within a tone are computed from the segment start rather
+        // than summed cycle by cycle, so rounding error does not build up.
+        const double halfLength = HalfLength(pending_);
+        for (uint64_t k = 0; k < pending_.halfCycles; ++k) {
+          const double start = segmentStart_ + static_cast<double>(k) * halfLength;
+          const double stop = segmentStart_ + static_cast<double>(k + 1) * halfLength;
+          HalfCycle(Warp(start), Warp(stop), halfCycleIndex_ + k);
+        }
+      } else {
+        const uint64_t last = SampleIndexAt(Warp(end));
+        while (count_ < last)
+          Emit(0.0);
+      }
+    }
+    if (pending_.kind == SegmentKind::Tone)
+      halfCycleIndex_ += pending_.halfCycles;
+    segmentStart_ = end;
+  }
+
+  void HalfCycle(double start, double end, uint64_t index) {
     // Half cycles alternate in sign; within one, the shape runs from the
     // chosen phase through half a cycle.
     const double sign = (index % 2 == 0) ? 1.0 : -1.0;
     const uint64_t last = SampleIndexAt(end);
-    for (uint64_t n = samples.size(); n < last; ++n) {
-      const double position = (static_cast<double>(n) + 0.5 - start) / (end - start);
-      const double u = position + phaseHalves;
+    while (count_ < last) {
+      const double position = (static_cast<double>(count_) + 0.5 - start) / (end - start);
+      const double u = position + phaseHalves_;
       double shape;
-      if (options.shape == WaveShape::Sine) {
+      if (options_.shape == WaveShape::Sine) {
         shape = std::sin(kPi * u);
       } else {
         const auto halfNumber = static_cast<long long>(std::floor(u));
         shape = (halfNumber % 2 == 0) ? 1.0 : -1.0;
       }
-      emit(sign * options.amplitude * shape);
+      Emit(sign * options_.amplitude * shape);
     }
-  };
+  }
 
-  auto onSilence = [&](double /*start*/, double end) {
-    const uint64_t last = SampleIndexAt(end);
-    for (uint64_t n = samples.size(); n < last; ++n)
-      emit(0.0);
-  };
+  void Emit(double signal) {
+    while (dropoutIndex_ < dropouts_.size() && count_ >= dropouts_[dropoutIndex_].second)
+      ++dropoutIndex_;
+    if (dropoutIndex_ < dropouts_.size() && count_ >= dropouts_[dropoutIndex_].first)
+      signal = 0.0;
+    const double t = static_cast<double>(count_) / rate_;
+    double value = signal + options_.dcOffset;
+    if (addDrift_)
+      value += options_.driftAmplitude * std::sin(2.0 * kPi * options_.driftFrequencyHz * t);
+    if (options_.noiseStdDev > 0.0)
+      value += options_.noiseStdDev * noise_.Gaussian();
+    const double clamped = std::clamp(std::round(value), -128.0, 127.0);
+    buffer_[fill_++] = static_cast<int8_t>(static_cast<int>(clamped));
+    ++count_;
+    if (fill_ == buffer_.size())
+      FlushBuffer();
+  }
 
-  WalkTape(tape, samplesPerSecond, onHalfCycle, onSilence);
-  return samples;
+  void FlushBuffer() {
+    if (fill_ > 0)
+      sink_->Put(buffer_.data(), fill_);
+    fill_ = 0;
+  }
+
+  const RenderOptions options_;
+  SampleSink* const sink_;
+  const double samplesPerSecond_;
+  const double phaseHalves_;  // 180 degrees is one half cycle
+  const double rate_;
+  const bool addDrift_;
+  double wowOmega_ = 0.0;
+  double wowScale_ = 0.0;
+  NoiseSource noise_;
+  std::vector<std::pair<uint64_t, uint64_t>> dropouts_;  // [first, end) sample numbers
+  size_t dropoutIndex_ = 0;
+
+  Segment pending_;
+  bool hasPending_ = false;
+  bool finished_ = false;
+  double segmentStart_ = 0.0;  // in samples, before the wow
+  uint64_t halfCycleIndex_ = 0;
+  uint64_t count_ = 0;  // samples emitted
+  std::vector<int8_t> buffer_;
+  size_t fill_ = 0;
+};
+
+StreamRenderer::StreamRenderer(const RenderOptions& options, SampleSink* sink)
+    : impl_(std::make_unique<Impl>(options, sink)) {}
+
+StreamRenderer::~StreamRenderer() = default;
+
+void StreamRenderer::Tone(double frequencyHz, uint64_t halfCycles) {
+  impl_->Tone(frequencyHz, halfCycles);
+}
+
+void StreamRenderer::Silence(double seconds) {
+  impl_->Silence(seconds);
+}
+
+void StreamRenderer::Append(const Tape& tape) {
+  for (const Segment& segment : tape.Segments()) {
+    if (segment.kind == SegmentKind::Tone)
+      impl_->Tone(segment.frequencyHz, segment.halfCycles);
+    else
+      impl_->Silence(segment.seconds);
+  }
+}
+
+uint64_t StreamRenderer::SamplesSoFar() const {
+  return impl_->SamplesSoFar();
+}
+
+uint64_t StreamRenderer::Finish() {
+  return impl_->Finish();
+}
+
+std::vector<int8_t> RenderSamples(const Tape& tape, const RenderOptions& options) {
+  class VectorSink final : public SampleSink {
+   public:
+    void Put(const int8_t* samples, size_t count) override {
+      samples_.insert(samples_.end(), samples, samples + count);
+    }
+    std::vector<int8_t> samples_;
+  } sink;
+  sink.samples_.reserve(static_cast<size_t>(
+      SampleIndexAt(tape.DurationSeconds() * SamplesPerSecond(options.sampleRate, options.speed)) +
+      16));
+  StreamRenderer renderer(options, &sink);
+  renderer.Append(tape);
+  renderer.Finish();
+  return std::move(sink.samples_);
 }
 
 PulseTrain RenderPulses(const Tape& tape, uint32_t sampleRate, double speed,
@@ -499,16 +700,14 @@ PulseTrain RenderPulses(const Tape& tape, uint32_t sampleRate, double speed,
 // ---------------------------------------------------------------------------
 // Files
 
-std::vector<uint8_t> EncodeWav(const std::vector<int8_t>& samples, uint32_t sampleRate) {
-  const uint32_t dataSize = CheckedU32(samples.size(), "WAV data");
-  const uint32_t pad = dataSize % 2;
-  if (dataSize > std::numeric_limits<uint32_t>::max() - 36 - pad)
+std::vector<uint8_t> WavHeader(uint32_t sampleRate, uint32_t dataLength, bool padded) {
+  const uint32_t pad = padded ? dataLength % 2 : 0;
+  if (dataLength > std::numeric_limits<uint32_t>::max() - 36 - pad)
     throw std::invalid_argument("WAV data too large");
-
   std::vector<uint8_t> out;
-  out.reserve(44 + samples.size() + pad);
+  out.reserve(44);
   PutText(out, "RIFF", 4);
-  PutLe32(out, 36 + dataSize + pad);
+  PutLe32(out, 36 + dataLength + pad);
   PutText(out, "WAVE", 4);
   PutText(out, "fmt ", 4);
   PutLe32(out, 16);  // fmt chunk size
@@ -519,41 +718,58 @@ std::vector<uint8_t> EncodeWav(const std::vector<int8_t>& samples, uint32_t samp
   PutLe16(out, 1);           // block align
   PutLe16(out, 8);           // bits per sample
   PutText(out, "data", 4);
-  PutLe32(out, dataSize);
+  PutLe32(out, dataLength);
+  return out;
+}
+
+std::vector<uint8_t> EncodeWav(const std::vector<int8_t>& samples, uint32_t sampleRate) {
+  const uint32_t dataSize = CheckedU32(samples.size(), "WAV data");
+  std::vector<uint8_t> out = WavHeader(sampleRate, dataSize, true);
+  out.reserve(44 + samples.size() + 1);
   for (int8_t sample : samples)
     out.push_back(static_cast<uint8_t>(static_cast<int>(sample) + 128));
-  if (pad != 0)
+  if (dataSize % 2 != 0)
     out.push_back(0);
   return out;
 }
 
-std::vector<uint8_t> EncodeCsw(const std::vector<uint32_t>& pulses, uint32_t sampleRate,
-                               CswCompression compression, bool initialPolarityHigh) {
+std::vector<uint8_t> CswHeader(uint32_t sampleRate, uint32_t pulseCount, CswCompression compression,
+                               bool initialPolarityHigh, const char* application) {
   if (compression != CswCompression::Rle && compression != CswCompression::ZRle)
     throw std::invalid_argument("unknown CSW compression");
-
   std::vector<uint8_t> out;
+  out.reserve(52);
   PutText(out, "Compressed Square Wave", 22);
   out.push_back(0x1A);
   out.push_back(2);  // major version
   out.push_back(0);  // minor version
   PutLe32(out, sampleRate);
-  PutLe32(out, CheckedU32(pulses.size(), "CSW pulse count"));
+  PutLe32(out, pulseCount);
   out.push_back(static_cast<uint8_t>(compression));
   out.push_back(initialPolarityHigh ? 0x01 : 0x00);
   out.push_back(0);  // header extension length
-  PutText(out, "TapeBuilder", 16);
+  PutText(out, application, 16);
+  return out;
+}
+
+void AppendCswPulse(std::vector<uint8_t>& out, uint32_t pulse) {
+  if (pulse >= 1 && pulse <= 255) {
+    out.push_back(static_cast<uint8_t>(pulse));
+  } else {
+    out.push_back(0);
+    PutLe32(out, pulse);
+  }
+}
+
+std::vector<uint8_t> EncodeCsw(const std::vector<uint32_t>& pulses, uint32_t sampleRate,
+                               CswCompression compression, bool initialPolarityHigh) {
+  std::vector<uint8_t> out = CswHeader(sampleRate, CheckedU32(pulses.size(), "CSW pulse count"),
+                                       compression, initialPolarityHigh, "TapeBuilder");
 
   std::vector<uint8_t> rle;
   rle.reserve(pulses.size());
-  for (uint32_t pulse : pulses) {
-    if (pulse >= 1 && pulse <= 255) {
-      rle.push_back(static_cast<uint8_t>(pulse));
-    } else {
-      rle.push_back(0);
-      PutLe32(rle, pulse);
-    }
-  }
+  for (uint32_t pulse : pulses)
+    AppendCswPulse(rle, pulse);
 
   if (compression == CswCompression::Rle) {
     out.insert(out.end(), rle.begin(), rle.end());

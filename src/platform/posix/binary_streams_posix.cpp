@@ -1,0 +1,9 @@
+#include "platform/binary_streams.h"
+
+namespace Platform_ns {
+
+void UseBinaryStandardStreams() {
+  // POSIX streams never translate anything.
+}
+
+}  // namespace Platform_ns

@@ -1,0 +1,33 @@
+// varnstow-tool: renders, lists and prepares recordings and images around the converter.
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/binary_streams.h"
+#include "platform/platform_failure.h"
+#include "tool/Commands.h"
+
+int main(int argc, char* argv[]) {
+  Platform_ns::UseBinaryStandardStreams();
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  Tool_ns::ToolStreams io{std::cin, std::cout, std::cerr};
+  try {
+    const int status = Tool_ns::RunTool(arguments, io);
+    std::cout.flush();
+    if (std::cout)
+      return status;
+    std::cerr << "varnstow-tool: cannot write standard output\n";
+  } catch (const Tool_ns::UsageError& error) {
+    std::cerr << "varnstow-tool: " << error.what() << '\n';
+    return 2;
+  } catch (const std::exception& error) {
+    std::cerr << "varnstow-tool: " << error.what() << '\n';
+  } catch (const Platform_ns::PlatformFailure& failure) {
+    std::cerr << "varnstow-tool: " << failure.What() << '\n';
+  } catch (...) {
+    std::cerr << "varnstow-tool: unexpected failure\n";
+  }
+  return 1;
+}
