@@ -85,7 +85,7 @@ TEST(ChecksumFailed, EmptyBlockWithoutItsDataCrcPasses) {
   bytes.push_back(0);
   EXPECT_FALSE(ChecksumFailed(*BufferOf(bytes)));  // with it: the CRC of nothing is 0 0
   auto wrongCrc = bytes;
-  wrongCrc.back() = 1;
+  wrongCrc[wrongCrc.size() - 1] = 1;
   EXPECT_TRUE(ChecksumFailed(*BufferOf(wrongCrc)));
 }
 
