@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,17 +30,80 @@ double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// About minutes of tape: files of 8 KiB each, one after another.
-TapeBuilder_ns::Tape Recording(double minutes, double& seconds) {
+// One file of 8 KiB on tape; the recording is this, again and again.
+TapeBuilder_ns::Tape OneFile() {
   std::vector<uint8_t> data(8192);
   for (size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<uint8_t>(i * 37 + i / 256);
-  const auto once = TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}});
+  return TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}});
+}
+
+// About minutes of tape, as a whole.
+TapeBuilder_ns::Tape Recording(double minutes, double& seconds) {
+  const auto once = OneFile();
   TapeBuilder_ns::Tape tape;
   while (tape.DurationSeconds() < minutes * 60)
     tape.Append(once);
   seconds = tape.DurationSeconds();
   return tape;
+}
+
+// Writes rendered samples as they come to a RAW file (signed) and a WAV file at 44100 Hz, so
+// that a recording of hours takes no more of this program's memory than one of minutes.
+class RecordingFiles final : public TapeBuilder_ns::SampleSink {
+ public:
+  RecordingFiles(const std::string& raw, const std::string& wav)
+      : raw_(raw, std::ios::binary | std::ios::trunc),
+        wav_(wav, std::ios::binary | std::ios::trunc) {
+    WriteWavHeader();  // written again with the length once it is known
+  }
+  void Put(const int8_t* samples, size_t count) override {
+    raw_.write(reinterpret_cast<const char*>(samples), static_cast<std::streamsize>(count));
+    unsignedSamples_.resize(count);
+    for (size_t i = 0; i < count; ++i)
+      unsignedSamples_[i] = static_cast<char>(static_cast<uint8_t>(samples[i] + 128));
+    wav_.write(unsignedSamples_.data(), static_cast<std::streamsize>(count));
+    count_ += count;
+  }
+  // Completes both files; returns the number of samples.
+  size_t Finish() {
+    if (count_ % 2 != 0)
+      wav_.put('\0');  // the pad byte after an odd-sized data chunk
+    wav_.seekp(0);
+    WriteWavHeader();
+    raw_.close();
+    wav_.close();
+    if (!raw_ || !wav_) {
+      std::fprintf(stderr, "cannot write the recording\n");
+      std::exit(1);
+    }
+    return count_;
+  }
+
+ private:
+  void WriteWavHeader() {
+    const auto header =
+        TapeBuilder_ns::WavHeader(44100, static_cast<uint32_t>(count_), count_ % 2 != 0);
+    wav_.write(reinterpret_cast<const char*>(header.data()),
+               static_cast<std::streamsize>(header.size()));
+  }
+
+  std::ofstream raw_;
+  std::ofstream wav_;
+  std::vector<char> unsignedSamples_;
+  size_t count_ = 0;
+};
+
+// Renders about minutes of tape into bench.raw and bench.wav, a file of tape at a time.
+size_t WriteSampleFiles(const std::string& folder, double minutes) {
+  RecordingFiles files(folder + "/bench.raw", folder + "/bench.wav");
+  TapeBuilder_ns::StreamRenderer renderer(TapeBuilder_ns::RenderOptions{}, &files);
+  const auto once = OneFile();
+  const double wanted = minutes * 60 * 44100;
+  while (static_cast<double>(renderer.SamplesSoFar()) < wanted)
+    renderer.Append(once);
+  renderer.Finish();
+  return files.Finish();
 }
 
 // Reads the file in large pieces and sums its bytes: the floor for any decoder.
@@ -116,15 +180,11 @@ int main(int argc, char* argv[]) {
   size_t pulseCount = 0;
   {
     // Freed before the program is started, so that none of it counts as the child's memory.
-    double seconds = 0;
-    const auto tape = Recording(minutes, seconds);
-    if (only.empty() || only == "raw" || only == "wav") {
-      const auto samples = TapeBuilder_ns::RenderSamples(tape, TapeBuilder_ns::RenderOptions{});
-      sampleCount = samples.size();
-      TapeBuilder_ns::WriteRaw(folder / "bench.raw", samples, true);
-      TapeBuilder_ns::WriteWav(folder / "bench.wav", samples, 44100);
-    }
+    if (only.empty() || only == "raw" || only == "wav")
+      sampleCount = WriteSampleFiles(folder.Path(), minutes);
     if (only.empty() || only == "csw") {
+      double seconds = 0;
+      const auto tape = Recording(minutes, seconds);
       const auto pulses = TapeBuilder_ns::RenderPulses(tape, 44100);
       pulseCount = pulses.lengths.size();
       TapeBuilder_ns::WriteCsw(folder / "bench.csw", pulses, 44100,

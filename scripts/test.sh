@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything from scratch and runs every test: the normal build, then the same suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the layout check.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the layout check, then a
+# bounded run of the fuzz targets, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,4 +15,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print
 # The layout is kept by clang-format: any file it would change fails the run.
 files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests -name '*.cpp' -o -name '*.h')
 clang-format --dry-run --Werror $files
+
+# Every fuzz target for a minute on its corpus: any crash, hang or broken property fails.
+scripts/fuzz.sh
+# The Windows build, cross-compiled with MinGW-w64, and the whole suite under Wine.
+scripts/test-windows.sh build-windows
+
 echo "All tests passed."

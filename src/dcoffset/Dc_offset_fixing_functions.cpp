@@ -1,8 +1,8 @@
 #include "dcoffset/Dc_offset_fixing_functions.h"
 
 #include <iostream>
-
 #include <utility>
+
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 
@@ -134,7 +134,7 @@ void CloseAfterFailure(SoundBase& source) {
 }
 
 void RemoveTemporaryFile(const std::string& temporaryName) {
-  const Platform_ns::FileResult result = Platform_ns::RemoveFile(temporaryName);
+  const Platform_ns::FileResult result = Platform_ns::TheFileOperations.Remove(temporaryName);
   if (result.error != Platform_ns::FileError::kNone &&
       result.error != Platform_ns::FileError::kNotFound) {
     std::cerr << "\nCould not remove the temporary file " << temporaryName << ".";
@@ -170,7 +170,7 @@ std::string TemporaryName(const std::string& inputName) {
 }
 
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName) {
-  FixDCOffsets(source, std::move(inputName), Platform_ns::ReplaceFile);
+  FixDCOffsets(source, std::move(inputName), Platform_ns::TheFileOperations.Replace);
 }
 
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,

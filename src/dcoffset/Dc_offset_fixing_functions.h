@@ -110,7 +110,8 @@ using ReplaceFunction = Platform_ns::FileResult (*)(const std::string& from, con
 // to the temporary file beside the input, then renames that over the input. The source is
 // closed when this returns, whether it succeeds or fails. Failures raise std::runtime_error;
 // the input is never changed by a failed correction, and the temporary file is removed unless
-// the message says that the corrected recording is in it.
+// the message says that the corrected recording is in it. The temporary file is renamed and
+// removed through Platform_ns::TheFileOperations.
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName);
 // The same, renaming the temporary file over the input with replace.
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName, ReplaceFunction replace);

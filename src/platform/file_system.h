@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace Platform_ns {
@@ -30,5 +31,31 @@ FileResult RemoveFile(const std::string& path);
 
 // Renames from to to, replacing an existing to in one atomic step.
 FileResult ReplaceFile(const std::string& from, const std::string& to);
+
+// A file opened for writing through FileOperations; what it holds is the platform's own.
+struct OutputFile;
+
+// The operations on the drive through which the program writes the tape image and replaces or
+// removes the files of the DC offset correction: one table, so that tests can make any of them
+// fail with a chosen error. Every entry starts as the platform's own operation; the program
+// never changes them, and a test that does puts them back (PlatformFileOperations).
+struct FileOperations {
+  // Creates path for writing, or empties the file there. Returns null, with the error in
+  // result, when it cannot.
+  OutputFile* (*OpenForWriting)(const std::string& path, FileResult& result);
+  // Writes all count bytes at the end of what was written, or fails.
+  FileResult (*Write)(OutputFile* file, const char* bytes, size_t count);
+  // Closes the file, which is released whether or not closing succeeds.
+  FileResult (*Close)(OutputFile* file);
+  // RemoveFile and ReplaceFile.
+  FileResult (*Remove)(const std::string& path);
+  FileResult (*Replace)(const std::string& from, const std::string& to);
+};
+
+// The platform's own operations.
+FileOperations PlatformFileOperations();
+
+// The operations in use.
+extern FileOperations TheFileOperations;
 
 }  // namespace Platform_ns

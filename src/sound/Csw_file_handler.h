@@ -17,7 +17,8 @@ namespace SoundInput_ns {
 // little-endian length.
 //
 // Open reads the pulses once to sum them and to check their number against the header, so
-// every fault of the data is raised there, then returns to the first pulse. Z-RLE data is
+// every fault of the data is raised there, then returns to the first pulse. A long pulse of
+// length 0 ends the data wherever it is, without that check. Z-RLE data is
 // inflated through a fixed 2048-byte input buffer and a fixed 2048-byte window: memory does
 // not depend on the file or on what it declares.
 class CSWSound final : public SoundBase {
@@ -51,7 +52,7 @@ class CSWSound final : public SoundBase {
       if (b != 0) {
         return Count(b);
       }
-      return Count(InflatedLongPulse());
+      return LongPulse(InflatedLongPulse());
     }
     if (Ended) {
       return 0;
@@ -67,7 +68,7 @@ class CSWSound final : public SoundBase {
     if (c != 0) {
       return Count(static_cast<uint32_t>(c));
     }
-    return Count(StoredLongPulse());
+    return LongPulse(StoredLongPulse());
   }
 
   // Set by the driver when this object is the input, before Open; both cleared by Close.
@@ -99,6 +100,18 @@ class CSWSound final : public SoundBase {
     elapsed_ = reached < elapsed_ ? UINT64_MAX : reached;
     Position = elapsed_ > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed_);
     return pulse;
+  }
+
+  // A long pulse of length 0 reads as the end of the data, without the check of the pulses'
+  // number: the first pass in Open stops there, and so does every later reading, so that no
+  // fault of the data after it can surface while the recording is decoded.
+  uint32_t LongPulse(uint32_t pulse) {
+    if (pulse == 0) {
+      Ended = true;
+      dataEnded_ = true;
+      return 0;
+    }
+    return Count(pulse);
   }
 
   [[noreturn]] static void RaiseReadingError();

@@ -1,6 +1,5 @@
 #include "uef/Wave_analysis.h"
 
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 
@@ -50,7 +49,8 @@ void SaveThrough(Stream& out, UEFFormatWriting& writer) {
   }
   // A compressed file is completed only when it is closed, so after a failing close the file
   // on the drive is as incomplete as after a failing write: neither is left there.
-  const Platform_ns::FileResult removed = Platform_ns::RemoveFile(writer.DriveFileName);
+  const Platform_ns::FileResult removed =
+      Platform_ns::TheFileOperations.Remove(writer.DriveFileName);
   if (removed.error == Platform_ns::FileError::kPermissionDenied) {
     std::cerr << "\nOS Permission denied to remove the UEF file on drive." << std::flush;
   }
@@ -102,7 +102,8 @@ void SaveImage(UEFFormatWriting& writer, bool compress) {
     out.open(writer.DriveFileName.c_str(), std::ios::out | std::ios::binary);
     SaveThrough(out, writer);
   } else {
-    std::ofstream out(writer.DriveFileName, std::ios::out | std::ios::binary | std::ios::trunc);
+    GZStream_ns::DriveFileStream out;
+    out.open(writer.DriveFileName.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
     SaveThrough(out, writer);
   }
 }

@@ -50,9 +50,10 @@ class UEFFormatWriting : public SoundInput_ns::SoundOutputFileImplementation<std
 extern UEFFormatWriting TheUEFImage;
 
 // Writes the image to the drive under its DriveFileName: gzip-compressed when compress is
-// set, plain otherwise. A failed write removes the half-written file. Raises "Could not open
-// output UEF file on drive", "Error writing UEF file on drive" or "Could not close UEF file on
-// drive".
+// set, plain otherwise, opening, writing, closing and removing through
+// Platform_ns::TheFileOperations. A failed write or close removes the half-written file.
+// Raises "Could not open output UEF file on drive", "Error writing UEF file on drive" or
+// "Could not close UEF file on drive".
 void SaveImage(UEFFormatWriting& writer, bool compress);
 
 }  // namespace UEFFormat_ns

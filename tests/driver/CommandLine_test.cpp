@@ -13,6 +13,7 @@
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
+#include "support/Settings.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -20,10 +21,9 @@ namespace {
 using MainProgram_ns::MeasureMethod;
 using MainProgram_ns::ParseCommandLine;
 using MainProgram_ns::RunSettings;
-using TestSupport::FileExists;
-using TestSupport::ReadFile;
+using TestSupport::SignatureStored;
+using TestSupport::StoredSignature;
 using TestSupport::TempFolder;
-using TestSupport::WriteFile;
 
 const std::string kInvalid = "INVALID OPTION.";
 const std::string kUsageStart =
@@ -53,9 +53,8 @@ class CommandLine : public ::testing::Test {
     SoundInput_ns::TheRAWSound.SetSampleRate(44100);
     SoundInput_ns::TheRAWSound.SetSignedSamples(true);
     SoundInput_ns::CurrentSound = &SoundInput_ns::TheCardSound;
-    // The signature goes to this test's own settings folder.
-    setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
-    setenv("HOME", folder_.Path().c_str(), 1);
+    // The signature goes to this test's own settings.
+    TestSupport::UseSettingsIn(folder_.Path());
   }
 
   Parsed Parse(const std::vector<std::string>& arguments) {
@@ -93,8 +92,6 @@ class CommandLine : public ::testing::Test {
     EXPECT_EQ(parsed.output, "");
   }
 
-  std::string SignaturePath() const { return folder_ / "config/Varnstow/Signature"; }
-
   TempFolder folder_;
 };
 
@@ -109,7 +106,7 @@ TEST_F(CommandLine, UsageWithoutArgumentsOrWithDashH) {
   // A signature given before -h is not stored.
   const Parsed parsed = Parse({"-g", "Someone", "-h"});
   EXPECT_EQ(parsed.code, 1);
-  EXPECT_FALSE(FileExists(SignaturePath()));
+  EXPECT_FALSE(SignatureStored(folder_.Path()));
 }
 
 TEST_F(CommandLine, SwitchesSetTheirFlagsInEitherCaseAndWithEitherPrefix) {
@@ -156,7 +153,7 @@ TEST_F(CommandLine, NamesTakeAttachedOrNextArgumentAndContinueOverPlainWords) {
   ExpectAccepted({"-o", "out", "-g", "-c"});
   EXPECT_EQ(RunSettings.SignatureText, "-c");
   EXPECT_TRUE(RunSettings.CompressOutput);
-  EXPECT_EQ(ReadFile(SignaturePath()), "-c");
+  EXPECT_EQ(StoredSignature(folder_.Path()), "-c");
 
   // A repeated option appends without a separator.
   ExpectAccepted({"-i", "part", "one", "-I", "two.raw", "/ofirst", "-o", "second"});
@@ -287,21 +284,21 @@ TEST_F(CommandLine, CalibrationTakesFileNumberAndBaudRate) {
 TEST_F(CommandLine, SignatureIsStoredEvenWhenTheNamesFail) {
   // Stored after the last argument, before the names are checked.
   ExpectInvalid({"-g", "A.", "N.", "Archivist", "-i", ".wav"});
-  EXPECT_EQ(ReadFile(SignaturePath()), "A. N. Archivist");
+  EXPECT_EQ(StoredSignature(folder_.Path()), "A. N. Archivist");
 
   // Replaced, not appended to, by a later run; exact bytes, blanks and all.
   ExpectAccepted({"-o", "out", "-g", "Jos\xc3\xa9  ", "B"});
-  EXPECT_EQ(ReadFile(SignaturePath()), "Jos\xc3\xa9   B");
+  EXPECT_EQ(StoredSignature(folder_.Path()), "Jos\xc3\xa9   B");
 
   // -g at the very end clears it, even when nothing else is valid.
   ExpectInvalid({"-g"});
-  ASSERT_TRUE(FileExists(SignaturePath()));
-  EXPECT_EQ(ReadFile(SignaturePath()), "");
+  ASSERT_TRUE(SignatureStored(folder_.Path()));
+  EXPECT_EQ(StoredSignature(folder_.Path()), "");
 
   // Without -g the stored signature is left alone.
-  WriteFile(SignaturePath(), "kept");
+  TestSupport::StoreSignature(folder_.Path(), "kept");
   ExpectAccepted({"-o", "out", "-c"});
-  EXPECT_EQ(ReadFile(SignaturePath()), "kept");
+  EXPECT_EQ(StoredSignature(folder_.Path()), "kept");
 }
 
 // No argument vector may crash the parser: each ends in one of the three results, with the

@@ -3,22 +3,25 @@
 #include "driver/RunProgram.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "driver/CommandLine.h"
+#include "platform/file_system.h"
 #include "support/Process.h"
+#include "support/Settings.h"
 #include "support/TempFolder.h"
 
 namespace {
 
 using TestSupport::FileExists;
-using TestSupport::ReadFile;
+using TestSupport::ReadTextFile;
 using TestSupport::RunResult;
 using TestSupport::RunVarnstow;
 using TestSupport::TempFolder;
@@ -35,8 +38,7 @@ std::string HeaderStart(const std::string& arguments) {
 // The local time as YYYYMMDDHHMM, to compare with the header's date line.
 std::string MinuteNow() {
   const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  localtime_r(&now, &parts);
+  const std::tm parts = *std::localtime(&now);  // only this thread reads the clock
   char text[16];
   std::strftime(text, sizeof text, "%Y%m%d%H%M", &parts);
   return text;
@@ -70,7 +72,7 @@ TEST(RunHeader, GoesToConsoleAndLogInOrder) {
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.errors, "");
 
-  const std::string log = ReadFile(folder / "tape.log");
+  const std::string log = ReadTextFile(folder / "tape.log");
   const std::string start = HeaderStart("-i tape.raw -c -p");
   ASSERT_EQ(log.substr(0, start.size()), start);  // no settings folder: no signature lines
   const size_t end = ExpectDateBlock(log, start.size(), before, after);
@@ -81,26 +83,25 @@ TEST(RunHeader, GoesToConsoleAndLogInOrder) {
 
   // Without -p there is no phase line.
   ASSERT_EQ(RunVarnstow(folder.Path(), {"-i", "tape.raw"}).exitCode, 0);
-  EXPECT_EQ(ReadFile(folder / "tape.log").find("Phase shift"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(folder / "tape.log").find("Phase shift"), std::string::npos);
 }
 
 TEST(RunHeader, ShowsTheStoredSignatureWhenTheSettingsFolderExists) {
   TempFolder folder;
   WriteFile(folder / "tape.raw", kSilence);
-  mkdir((folder / "config").c_str(), 0700);
-  mkdir((folder / "config/Varnstow").c_str(), 0700);
+  TestSupport::CreateSettingsKey(folder.Path());
 
   // The folder without a value: the line and two empty lines.
   const std::string start = HeaderStart("-i tape.raw");
   ASSERT_EQ(RunVarnstow(folder.Path(), {"-i", "tape.raw"}).exitCode, 0);
   const std::string emptySignature = start + "Creator's signature:\n\n\nDate and time";
-  EXPECT_EQ(ReadFile(folder / "tape.log").substr(0, emptySignature.size()), emptySignature);
+  EXPECT_EQ(ReadTextFile(folder / "tape.log").substr(0, emptySignature.size()), emptySignature);
 
-  WriteFile(folder / "config/Varnstow/Signature", "Ren\xc3\xa9 d'Ar  chive");
+  TestSupport::StoreSignature(folder.Path(), "Ren\xc3\xa9 d'Ar  chive");
   const RunResult stored = RunVarnstow(folder.Path(), {"-i", "tape.raw"});
   const std::string withSignature =
       start + "Creator's signature:\nRen\xc3\xa9 d'Ar  chive\n\nDate and time";
-  EXPECT_EQ(ReadFile(folder / "tape.log").substr(0, withSignature.size()), withSignature);
+  EXPECT_EQ(ReadTextFile(folder / "tape.log").substr(0, withSignature.size()), withSignature);
   EXPECT_EQ(stored.output.substr(0, withSignature.size()), withSignature);
 }
 
@@ -108,10 +109,10 @@ TEST(RunHeader, NewSignatureIsStoredAndShownInTheSameRun) {
   TempFolder folder;
   WriteFile(folder / "tape.raw", kSilence);
   ASSERT_EQ(RunVarnstow(folder.Path(), {"-g", "New", "Name", "-i", "tape.raw"}).exitCode, 0);
-  EXPECT_EQ(ReadFile(folder / "config/Varnstow/Signature"), "New Name");
+  EXPECT_EQ(TestSupport::StoredSignature(folder.Path()), "New Name");
   const std::string expected =
       HeaderStart("-g New Name -i tape.raw") + "Creator's signature:\nNew Name\n\nDate and time";
-  EXPECT_EQ(ReadFile(folder / "tape.log").substr(0, expected.size()), expected);
+  EXPECT_EQ(ReadTextFile(folder / "tape.log").substr(0, expected.size()), expected);
 }
 
 TEST(RunFailure, MissingInputLeavesNoLog) {
@@ -124,13 +125,25 @@ TEST(RunFailure, MissingInputLeavesNoLog) {
   EXPECT_FALSE(FileExists(folder / "missing.uef"));
 }
 
+// Whether a folder opens as a file: on POSIX it does (reading it fails later), on Windows not.
+bool FoldersOpenAsFiles(const std::string& folder) {
+  return std::ifstream(folder).is_open();
+}
+
 TEST(RunFailure, InputThatIsAFolderIsReportedAfterTheHeader) {
   TempFolder folder;
-  mkdir((folder / "dir.raw").c_str(), 0700);
+  std::filesystem::create_directory(folder / "dir.raw");
   const RunResult result = RunVarnstow(folder.Path(), {"-i", "dir.raw"});
   EXPECT_EQ(result.exitCode, 0);
+  if (!FoldersOpenAsFiles(folder / "dir.raw")) {
+    // Windows: the input does not open, so the run ends before the header.
+    EXPECT_EQ(result.errors, "\nCould not open dir.raw.");
+    EXPECT_EQ(result.output, "\a");
+    EXPECT_FALSE(FileExists(folder / "dir.log"));
+    return;
+  }
   EXPECT_EQ(result.errors, "\nCould not find dir.raw.");
-  const std::string log = ReadFile(folder / "dir.log");
+  const std::string log = ReadTextFile(folder / "dir.log");
   ASSERT_EQ(log.substr(0, 21), "Varnstow Corvel V1.7.");
   EXPECT_EQ(log.substr(log.size() - 2), "\n\n");  // the date block ends the log
   EXPECT_EQ(result.output, log + "\a");
@@ -139,19 +152,28 @@ TEST(RunFailure, InputThatIsAFolderIsReportedAfterTheHeader) {
 TEST(RunFailure, LogThatCannotBeCreatedSilencesTheConsoleButNotErrors) {
   TempFolder folder;
   WriteFile(folder / "tape.raw", kSilence);
-  mkdir((folder / "tape.log").c_str(), 0700);  // the log's name is taken by a folder
+  std::filesystem::create_directory(folder / "tape.log");  // the log's name is taken by a folder
   const RunResult quiet = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-p"});
   EXPECT_EQ(quiet.exitCode, 0);
   EXPECT_EQ(quiet.output.find("Varnstow"), std::string::npos) << quiet.output;
   EXPECT_EQ(quiet.output.find("Phase"), std::string::npos) << quiet.output;
 
-  // A failure after the header still reaches standard error.
-  mkdir((folder / "dir.raw").c_str(), 0700);
-  mkdir((folder / "dir.log").c_str(), 0700);
-  const RunResult failed = RunVarnstow(folder.Path(), {"-i", "dir.raw"});
+  // A failure after the header still reaches standard error: a folder as the input where
+  // folders open as files, else (Windows) a name in the wrong case.
+  std::string input = "dir.raw";
+  std::string failure = "\nCould not find dir.raw.";
+  std::filesystem::create_directory(folder / "dir.raw");
+  std::filesystem::create_directory(folder / "dir.log");
+  if (!FoldersOpenAsFiles(folder / "dir.raw")) {
+    WriteFile(folder / "Case.raw", kSilence);
+    std::filesystem::create_directory(folder / "case.log");
+    input = "case.raw";
+    failure = "\nWrong case of letter in input file name.";
+  }
+  const RunResult failed = RunVarnstow(folder.Path(), {"-i", input});
   EXPECT_EQ(failed.exitCode, 0);
   EXPECT_EQ(failed.output, "\a");
-  EXPECT_EQ(failed.errors, "\nCould not find dir.raw.");
+  EXPECT_EQ(failed.errors, failure);
 }
 
 TEST(RunFailure, UsageAndInvalidOptionsEndBeforeAnythingIsOpened) {
@@ -172,7 +194,7 @@ TEST(RunFailure, UsageAndInvalidOptionsEndBeforeAnythingIsOpened) {
 TEST(RunFailure, HostileArgumentsEndWithAnOrdinaryExitCode) {
   TempFolder folder;
   WriteFile(folder / "tape.raw", kSilence);
-  const std::string huge(100 * 1024, 'y');
+  const std::string huge(TestSupport::LongestArgument(), 'y');
   const std::vector<std::vector<std::string>> vectors = {
       {"-i", "tape.raw", "-g", huge}, {"-o", huge},      {"", "", ""},
       {"-i", "\xc3\xa9\xff\x80.raw"}, {"-\x80", "\xfe"}, {"-i", "tape.raw", "-s", huge, huge},
@@ -183,7 +205,7 @@ TEST(RunFailure, HostileArgumentsEndWithAnOrdinaryExitCode) {
     EXPECT_TRUE(result.exitCode >= 0 && result.exitCode <= 2) << result.exitCode;
   }
   // The long signature was stored whole.
-  EXPECT_EQ(ReadFile(folder / "config/Varnstow/Signature"), huge);
+  EXPECT_EQ(TestSupport::StoredSignature(folder.Path()), huge);
 }
 
 // The input file check, in-process.
@@ -206,6 +228,23 @@ class InputFileCheck : public ::testing::Test {
 
 TEST_F(InputFileCheck, AcceptsAnExistingFileNamedInItsStoredCase) {
   WriteFile(folder_ / "Tape.raw", "x");
+  EXPECT_EQ(FailureOf(folder_ / "Tape.raw"), "");
+  if (FileExists(folder_ / "tape.raw")) {
+    // A file system that ignores case (Windows'): another spelling finds the same file, and
+    // is refused. Only the file's own name counts, whichever separator comes before it.
+    for (const std::string name : {"tape.raw", "TAPE.RAW", "Tape.RAW"}) {
+      EXPECT_EQ(FailureOf(folder_ / name), "Wrong case of letter in input file name") << name;
+    }
+    std::filesystem::create_directory(folder_ / "Sub");
+    WriteFile(folder_ / "Sub/Side.raw", "x");
+    EXPECT_EQ(FailureOf(folder_ / "sub/Side.raw"), "");
+    EXPECT_EQ(FailureOf(folder_ / "sub/side.raw"), "Wrong case of letter in input file name");
+    if (std::string(Platform_ns::PathSeparators()).find('\\') != std::string::npos) {
+      EXPECT_EQ(FailureOf(folder_ / "sub\\Side.raw"), "");
+      EXPECT_EQ(FailureOf(folder_ / "sub\\side.raw"), "Wrong case of letter in input file name");
+    }
+    return;
+  }
   WriteFile(folder_ / "tape.raw", "x");
   WriteFile(folder_ / "TAPE.RAW", "x");
   for (const std::string name : {"Tape.raw", "tape.raw", "TAPE.RAW"}) {
@@ -215,7 +254,7 @@ TEST_F(InputFileCheck, AcceptsAnExistingFileNamedInItsStoredCase) {
 
 TEST_F(InputFileCheck, MissingFilesAndFoldersAreNotFound) {
   EXPECT_EQ(FailureOf(folder_ / "none.raw"), "Could not find " + (folder_ / "none.raw"));
-  mkdir((folder_ / "sub.raw").c_str(), 0700);
+  std::filesystem::create_directory(folder_ / "sub.raw");
   EXPECT_EQ(FailureOf(folder_ / "sub.raw"), "Could not find " + (folder_ / "sub.raw"));
   EXPECT_EQ(FailureOf(""), "Could not find ");
 }

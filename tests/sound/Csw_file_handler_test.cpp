@@ -1,7 +1,6 @@
 // CSW files: the header and its extension, RLE and Z-RLE pulse data, the pulse count check,
 // the phase alignment, and whole runs of the program on the same tape in every sound format.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -625,13 +624,10 @@ TEST(CswZRle, HugeInflatedDataInFixedMemory) {
 
   Header header = Counting(1000);
   header.compression = 2;
-  rusage before{};
-  getrusage(RUSAGE_SELF, &before);
+  const long long before = TestSupport::PeakMemoryKilobytes();
   EXPECT_EQ(OpenMessage(CswHeader(header) + packed),
             "Incorrect number of pulses by " + std::to_string(1000 - int64_t(inflated)));
-  rusage after{};
-  getrusage(RUSAGE_SELF, &after);
-  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024);  // kilobytes
+  EXPECT_LT(TestSupport::PeakMemoryKilobytes() - before, 16 * 1024);
 }
 
 // --- Whole runs -------------------------------------------------------------------------------

@@ -3,8 +3,8 @@
 #include "sound/Raw_file_handler.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -204,7 +204,7 @@ TEST(RawSource, OutputOpenFailures) {
 
 TEST(RawSource, FolderReadsAsAFailureNotAsAnEnd) {
   TempFolder folder;
-  mkdir((folder / "dir.raw").c_str(), 0700);
+  std::filesystem::create_directory(folder / "dir.raw");
   RAWSound sound;
   // Opening may succeed on a folder; reading from it must not pass for the end of a file.
   try {

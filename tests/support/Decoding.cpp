@@ -78,7 +78,7 @@ void PrepareDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMe
 std::string FinishReport(const std::string& reportPath) {
   StreamSplitter_ns::Tee.flush();
   StreamSplitter_ns::LogStream.close();
-  return ReadFile(reportPath);
+  return ReadTextFile(reportPath);
 }
 
 std::vector<Chunk> ParseChunks(const std::string& image) {

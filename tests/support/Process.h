@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,9 @@ struct RunOptions {
   std::string program;           // empty: the varnstow executable
 };
 
+// On Windows a program writes standard error in text mode, and varnstow standard output too:
+// those come back with each "\r\n" given as "\n", as on POSIX. The standard output of another
+// program (varnstow-tool, which writes recordings there) comes back as its bytes.
 struct RunResult {
   int exitCode = -1;   // when the process exited
   int signal = 0;      // when a signal ended it
@@ -40,6 +44,8 @@ class RunningProcess {
 
   pid_t Pid() const { return pid_; }
   std::string OutputSoFar() const;
+  // On Windows SIGINT is Control-C and SIGBREAK Control-Break, sent to the program's console;
+  // any other signal ends the process.
   void Signal(int signalNumber) const;
   // Waits for the process to end and collects its outputs.
   RunResult Wait();
@@ -48,7 +54,20 @@ class RunningProcess {
   pid_t pid_ = -1;
   std::string folder_;
   bool waited_ = false;
+  bool textOutput_ = false;  // Windows: the program writes text, with "\r\n" line ends
+  void* process_ = nullptr;  // Windows: the process's handle
+  mutable int endedBy_ = 0;  // Windows: the signal that Signal ended the process with
 };
+
+// Whether RunOptions::fileSizeLimit can be honoured here (POSIX only).
+bool CanLimitFileSize();
+
+// The most memory this process has held at once so far (its peak resident set), in kilobytes.
+long long PeakMemoryKilobytes();
+
+// The longest argument that a child is given whole: Windows limits a whole command line to
+// 32767 characters.
+size_t LongestArgument();
 
 // Runs the program to its end.
 RunResult Run(const RunOptions& options);

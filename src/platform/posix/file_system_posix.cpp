@@ -1,13 +1,20 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace Platform_ns {
+
+struct OutputFile {
+  int descriptor = -1;
+};
+
 namespace {
 
 bool EqualIgnoringCase(const std::string& a, const char* b) {
@@ -43,7 +50,50 @@ FileResult ResultOf(int result) {
   return outcome;
 }
 
+OutputFile* OpenOutputFile(const std::string& path, FileResult& result) {
+  int descriptor = -1;
+  do {
+    descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  result = ResultOf(descriptor < 0 ? -1 : 0);
+  return descriptor < 0 ? nullptr : new OutputFile{descriptor};
+}
+
+FileResult WriteOutputFile(OutputFile* file, const char* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t written = write(file->descriptor, bytes, count);
+    if (written <= 0) {
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written == 0) {
+        errno = EIO;  // nothing taken and no reason given: never wait for it forever
+      }
+      return ResultOf(-1);
+    }
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+  return {};
+}
+
+FileResult CloseOutputFile(OutputFile* file) {
+  // The descriptor is released even when close reports a failure (on Linux, also after EINTR),
+  // so it is never closed twice.
+  const int result = close(file->descriptor);
+  const FileResult outcome = ResultOf(result);
+  delete file;
+  return outcome;
+}
+
 }  // namespace
+
+FileOperations PlatformFileOperations() {
+  return {OpenOutputFile, WriteOutputFile, CloseOutputFile, RemoveFile, ReplaceFile};
+}
+
+FileOperations TheFileOperations = {OpenOutputFile, WriteOutputFile, CloseOutputFile, RemoveFile,
+                                    ReplaceFile};
 
 FileSearchResult FindFile(const std::string& path) {
   FileSearchResult result;

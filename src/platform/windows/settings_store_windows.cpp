@@ -27,7 +27,7 @@ bool SettingsKey::Open(bool create) {
   const LONG result =
       create ? RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                KEY_READ | KEY_WRITE, nullptr, &key, nullptr)
-             : RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key);
+             : RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ | KEY_WRITE, &key);
   if (result != ERROR_SUCCESS) {
     return false;
   }
