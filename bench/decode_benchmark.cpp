@@ -3,9 +3,14 @@
 // Generates a tape recording of the given length (30 minutes by default) and writes it as a
 // RAW file and a WAV file at 44100 Hz and as a Z-RLE CSW file; runs varnstow on each and
 // prints, per format, samples (or pulses) per second for the decode and for a plain
-// read-and-sum of the file, their ratio, and the program's peak resident memory.
+// read-and-sum of the file, their ratio, and the program's peak resident memory. Then times
+// the DC offset correction (-d) of the RAW and the WAV file, run in this process on a copy,
+// against a plain read-and-sum of the file that also writes the bytes to a new file.
 //
-// Usage: varnstow_benchmark [--minutes N] [--only raw|wav|csw]
+// With --keep FOLDER the recordings are written into that folder (which must exist) and left
+// there, for a profiler to run the program on them.
+//
+// Usage: varnstow_benchmark [--minutes N] [--only raw|wav|csw|dc] [--keep FOLDER]
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "dcoffset/Dc_offset_fixing_functions.h"
+#include "sound/Raw_file_handler.h"
+#include "sound/Wave_file_handler.h"
 #include "support/TapeBuilder.h"
 #include "support/TempFolder.h"
 
@@ -123,6 +131,57 @@ double PlainScan(const std::string& path) {
   return Seconds(start);
 }
 
+// The same, writing what it reads to the file at copy: the floor for the DC offset correction,
+// which reads the recording once and writes it once.
+double PlainScanAndWrite(const std::string& path, const std::string& copy) {
+  const auto start = Clock::now();
+  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* output = std::fopen(copy.c_str(), "wb");
+  std::vector<unsigned char> buffer(1 << 16);
+  size_t got = 0;
+  unsigned long long sum = 0;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    for (size_t i = 0; i < got; ++i)
+      sum += buffer[i];
+    if (std::fwrite(buffer.data(), 1, got, output) != got) {
+      std::fprintf(stderr, "cannot write %s\n", copy.c_str());
+      std::exit(1);
+    }
+  }
+  std::fclose(file);
+  if (std::fclose(output) != 0) {
+    std::fprintf(stderr, "cannot write %s\n", copy.c_str());
+    std::exit(1);
+  }
+  std::printf("  (byte sum %llu)\n", sum);
+  return Seconds(start);
+}
+
+// Corrects the DC offsets of a copy of the recording at path (made by PlainScanAndWrite, not
+// timed) through the program's own function; returns the seconds that took.
+double CorrectCopy(const std::string& path, const std::string& copy, bool wav) {
+  PlainScanAndWrite(path, copy);
+  SoundInput_ns::RAWSound raw;
+  SoundInput_ns::WAVSound wave;
+  SoundInput_ns::SoundBase& source = wav ? static_cast<SoundInput_ns::SoundBase&>(wave) : raw;
+  const auto start = Clock::now();
+  try {
+    source.Open(copy);
+    DCOffsetFunctions_ns::FixDCOffsets(source, copy);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "DC offset correction failed: %s\n", failure.what());
+    std::exit(1);
+  }
+  return Seconds(start);
+}
+
+// Where the recordings go: a name for the folder and for a file in it.
+struct Folder {
+  std::string path;
+  const std::string& Path() const { return path; }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
 struct Decode {
   double seconds = 0;
   double peakMegabytes = 0;
@@ -163,24 +222,36 @@ void Report(const char* format, const char* unit, double count, const Decode& de
   std::printf("  peak resident:      %.1f MB\n", decode.peakMegabytes);
 }
 
+void ReportCorrection(const char* format, double count, double seconds, double scan) {
+  std::printf("%s -d: %.1f M samples\n", format, count / 1e6);
+  std::printf("  DC offset correction:          %.3f s, %.1f million samples/s\n", seconds,
+              count / seconds / 1e6);
+  std::printf("  plain read-and-sum with write: %.3f s\n", scan);
+  std::printf("  ratio correction/plain:        %.1f\n", seconds / scan);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   double minutes = 30;
   std::string only;
+  std::string kept;
   for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--keep") == 0)
+      kept = argv[i + 1];
     if (std::strcmp(argv[i], "--minutes") == 0)
       minutes = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--only") == 0)
       only = argv[i + 1];
   }
-  TestSupport::TempFolder folder;
+  TestSupport::TempFolder temporary;
+  const Folder folder{kept.empty() ? temporary.Path() : kept};
   std::printf("Generating %.1f minutes of tape...\n", minutes);
   size_t sampleCount = 0;
   size_t pulseCount = 0;
   {
     // Freed before the program is started, so that none of it counts as the child's memory.
-    if (only.empty() || only == "raw" || only == "wav")
+    if (only.empty() || only == "raw" || only == "wav" || only == "dc")
       sampleCount = WriteSampleFiles(folder.Path(), minutes);
     if (only.empty() || only == "csw") {
       double seconds = 0;
@@ -204,6 +275,16 @@ int main(int argc, char* argv[]) {
     const bool pulses = std::strcmp(format, "csw") == 0;
     Report(format, pulses ? "pulses" : "samples",
            static_cast<double>(pulses ? pulseCount : sampleCount), decode, scan);
+  }
+  if (only.empty() || only == "dc") {
+    for (const char* format : {"raw", "wav"}) {
+      const std::string name = folder / (std::string("bench.") + format);
+      const std::string copy = folder / (std::string("copy.") + format);
+      PlainScanAndWrite(name, copy);  // once to bring the file into the cache
+      const double scan = PlainScanAndWrite(name, copy);
+      const double seconds = CorrectCopy(name, copy, std::strcmp(format, "wav") == 0);
+      ReportCorrection(format, static_cast<double>(sampleCount), seconds, scan);
+    }
   }
   return 0;
 }

@@ -115,10 +115,7 @@ std::string Decode(SoundInput_ns::SoundBase& source, const Settings& settings) {
     RunSettings.Calibrations[settings.fileNumber] = BaudRateAndFlag{false, settings.baudRate};
   }
   SoundInput_ns::CurrentSound = &source;
-  WavesInput_ns::ResetWavesInput();
-  BlockProcessing_ns::ResetPilotTone();
-  BlockProcessing_ns::ResetBlockDriver();
-  BlockProcessing_ns::ResetBlockFormState();
+  BlockProcessing_ns::ResetDecoding();
   UEFFormat_ns::TheUEFImage.Discard();
   UEFFormat_ns::TheUEFImage.OpenImage("unused.uef", 10, 0);
   StreamSplitter_ns::Tee.clear();

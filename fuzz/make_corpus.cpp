@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "render/TapeBuilder.h"
 
 namespace {
@@ -199,6 +201,55 @@ void DecodeSeeds() {
   Write("decode", "pulses-22050", pulses);
 }
 
+Bytes UefChunk(uint16_t id, const Bytes& content) {
+  Bytes chunk{static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8)};
+  PutLe32(chunk, static_cast<uint32_t>(content.size()));
+  return Concat(chunk, content);
+}
+
+Bytes Gzip(const Bytes& bytes) {
+  z_stream stream{};
+  // 15 window bits, plus 16 for a gzip wrapper.
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
+    return {};
+  }
+  Bytes packed(deflateBound(&stream, static_cast<uLong>(bytes.size())));
+  stream.next_in = const_cast<Bytef*>(bytes.data());
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = packed.data();
+  stream.avail_out = static_cast<uInt>(packed.size());
+  deflate(&stream, Z_FINISH);
+  packed.resize(stream.total_out);
+  deflateEnd(&stream);
+  return packed;
+}
+
+void UefSeeds() {
+  Bytes image{'U', 'E', 'F', ' ', 'F', 'i', 'l', 'e', '!', 0, 10, 0};
+  const std::string origin = "seed";
+  image = Concat(image, UefChunk(0x0000, Bytes(origin.begin(), origin.end() + 1)));
+  image = Concat(image, UefChunk(0x0111, {0x60, 0x09, 0x80, 0x25}));
+  const auto blocks = tb::FileBlocks("SEED", 0x1900, 0x8023, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 6);
+  for (const auto& block : blocks) {
+    image = Concat(image, UefChunk(0x0100, tb::BlockBytes(block)));
+    image = Concat(image, UefChunk(0x0110, {0x60, 0x09}));
+  }
+  image = Concat(image, UefChunk(0x0116, {0x00, 0x00, 0x20, 0x41}));  // 10.0 seconds
+  image = Concat(image, UefChunk(0x0113, {0x00, 0x00, 0x96, 0x44}));  // 1200.0 Hz
+  image = Concat(image, UefChunk(0x0117, {0x2C, 0x01}));              // 300 baud
+  image = Concat(image, UefChunk(0x0104, {8, 'E', 0xFF, 0x41, 0x42}));
+  image = Concat(image, UefChunk(0x0112, {0x10, 0x00}));
+  image = Concat(image, UefChunk(0x0114, {0x09, 0x00, 0x00, 'P', 'W', 0xA5, 0x80}));
+  image = Concat(image, UefChunk(0x0102, {0xF0, 0x0F}));
+  Write("uef", "chunks.uef", image);
+  Write("uef", "chunks.uef.gz", Gzip(image));
+  // A chunk whose length runs past the end of the image.
+  Bytes cut = Concat(image, UefChunk(0x0100, {0x2A, 'X', 0}));
+  cut[cut.size() - 7] = 0x40;
+  Write("uef", "cut.uef", cut);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -212,5 +263,6 @@ int main(int argc, char* argv[]) {
   RawSeeds();
   CommandLineSeeds();
   DecodeSeeds();
+  UefSeeds();
   return 0;
 }

@@ -18,6 +18,9 @@ namespace {
 
 using UEFFormat_ns::TheUEFImage;
 
+BlockObserver Observer = nullptr;
+void* ObserverContext = nullptr;
+
 // The tones are written at fixed, standard lengths (carrier cycles), not as measured.
 constexpr uint16_t kFirstLeadBeforeDummy = 2400;
 constexpr uint16_t kFirstLeadAfterDummy = 9600;
@@ -43,6 +46,18 @@ void ResetBlockDriver() {
   JoinBuffer.Fill = ByteBufferType::kCapacity;
   JoinBuffer.Empty();
   FirstBlockPending = true;
+}
+
+void ResetDecoding() {
+  WavesInput_ns::ResetWavesInput();
+  ResetPilotTone();
+  ResetBlockDriver();
+  ResetBlockFormState();
+}
+
+void SetBlockObserver(BlockObserver observer, void* context) {
+  Observer = observer;
+  ObserverContext = context;
 }
 
 void WriteLeadTone() {
@@ -75,6 +90,9 @@ void DecodeBlocks() {
         if (LastBlockFlag(BlockBuffer)) {
           WriteFileTrailer();
         }
+        if (Observer != nullptr) {
+          Observer(BlockBuffer, ObserverContext);
+        }
       } else {
         // Hold the failed bytes: joined with those of the next failed block they may make
         // the whole block that a drop-out cut in two. What does not fit is dropped.
@@ -89,6 +107,9 @@ void DecodeBlocks() {
             WriteFileTrailer();
           }
           ReportBlock(JoinBuffer);
+          if (Observer != nullptr) {
+            Observer(JoinBuffer, ObserverContext);
+          }
           JoinBuffer.Empty();
         }
       }

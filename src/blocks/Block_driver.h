@@ -15,6 +15,17 @@ extern bool FirstBlockPending;
 // Back to the state before the first block, for a new decoding pass.
 void ResetBlockDriver();
 
+// Every part of the decoding back to its state before the first wave: the waves window, the
+// carrier search, the block driver and the report's numbering. For a new pass over a sound;
+// the run settings, the sound source and the image are the caller's.
+void ResetDecoding();
+
+// Called with each block that DecodeBlocks writes to the image, after its report line. The
+// sound source's Position then lies just past the block's end (by the waves read ahead).
+using BlockObserver = void (*)(const ByteBufferType& block, void* context);
+// Sets the observer (null for none, the default) and the context handed to it.
+void SetBlockObserver(BlockObserver observer, void* context);
+
 // Decodes the waves into the tape image until they are used up: each block that passes its
 // checks (alone or rejoined with the failed bytes before it) is written as a data chunk with a
 // normalised carrier tone before it, the long tone and the 10-second gap after a file's last

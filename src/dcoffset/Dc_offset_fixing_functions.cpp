@@ -1,5 +1,7 @@
 #include "dcoffset/Dc_offset_fixing_functions.h"
 
+#include <algorithm>
+#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -38,14 +40,15 @@ constexpr int32_t LostWeights(int32_t count) {
   return count > 0 ? count * (count + 1) / 2 : 0;
 }
 
-// Takes the samples of the source one at a time, exactly as many as it promised. Source is
-// the source's own class where it is known, so that the calls for every sample are direct.
+// Takes the samples of the source one at a time, exactly as many as it promised, through its
+// NextSample: for a source of a kind other than RAW and WAV.
 template <class Source>
-class SampleReader {
+class OneAtATime {
  public:
-  explicit SampleReader(Source& source) : source_(source) {}
+  explicit OneAtATime(Source& source) : source_(source) {}
 
-  int8_t Next() {
+  // Puts the next sample at destination; returns 1.
+  size_t Take(int8_t* destination, size_t /*room*/) {
     if (source_.AtEnd()) {
       throw std::runtime_error("Unexpected end of file");
     }
@@ -54,74 +57,171 @@ class SampleReader {
       // The read ran off the end: there was no sample.
       throw std::runtime_error("Unexpected end of file");
     }
-    return sample;
+    *destination = sample;
+    return 1;
   }
 
  private:
   Source& source_;
 };
 
-// Corrects the count samples of source and writes them to its output, in one pass, holding
-// only the window of 101 samples.
-//
-// The weighted sum of a window is kept in running form. With samples outside the file taken
-// as 0, the sum for sample m is S(m) = sum over d = -50..50 of (51 - |d|) s[m + d]. Moving to
-// m + 1 adds 1 to the weight of each of s[m + 1] to s[m + 51] and takes 1 from each of
-// s[m - 50] to s[m], so S(m + 1) = S(m) + R(m) - L(m) with the two running sums
-// R(m) = s[m + 1] + ... + s[m + 51] and L(m) = s[m - 50] + ... + s[m]. The sums are exact
-// integers and the divisor is the integer sum of the weights that fall inside the file, so
-// every offset equals the one of a WeightedAdd or WeightedAddEnds run over the same window.
-// The offset is taken in integers (IntegerOffsetOf), by a constant divisor inside the file.
-template <class Source>
-void CorrectSamples(Source& source, int32_t count) {
-  SampleReader<Source> reader(source);
-  // window[(oldest + k) % 101] holds s[m - 50 + k]; the places before the file's start hold 0.
-  int8_t window[kWindowLength] = {};
-  int32_t sum = 0;       // S(m)
-  int32_t leftSum = 0;   // L(m)
-  int32_t rightSum = 0;  // s[m + 1] + ... + s[m + 50]
-  for (int k = 0; k <= kCentre; ++k) {
-    const int8_t sample = reader.Next();
-    window[kCentre + k] = sample;
-    sum += sample * kWeights[static_cast<size_t>(kCentre + k)];
-    if (k == 0) {
-      leftSum = sample;
-    } else {
-      rightSum += sample;
+// Takes the samples of a RAW or WAV source straight from its file buffer: as many as the
+// buffer holds, up to room, and reads more from the file only when all of it has been taken,
+// which is when the samples read so far are all used. A file that ends or cannot be read
+// therefore fails at the same sample, with the same message, as reading one at a time.
+class FromFileBuffer {
+ public:
+  explicit FromFileBuffer(SoundInput_ns::FileSampleCursor& cursor) : cursor_(cursor) {}
+
+  // Puts the next samples, at least one and at most room, at destination; returns how many.
+  size_t Take(int8_t* destination, size_t room) {
+    if (cursor_.next == cursor_.end && !cursor_.Refill()) {
+      throw std::runtime_error("Unexpected end of file");
     }
+    const uint8_t* const from = cursor_.next;
+    const size_t available = static_cast<size_t>(cursor_.end - from);
+    const size_t taken = available < room ? available : room;
+    // A copy, then unsigned samples turned signed in place, many bytes at a time.
+    std::memcpy(destination, from, taken);
+    if (cursor_.flip != 0) {
+      TypeConversion_ns::Conversions2sComplement::FlipForms(destination, taken);
+    }
+    cursor_.next = from + taken;
+    return taken;
   }
 
-  int oldest = 0;
-  const int32_t last = count - 1;
-  for (int32_t m = 0;; ++m) {
-    const int32_t divisor =
-        kFullDivisor - LostWeights(kCentre - m) - LostWeights(kCentre - (last - m));
-    int current = oldest + kCentre;
-    if (current >= kWindowLength) {
-      current -= kWindowLength;
+ private:
+  SoundInput_ns::FileSampleCursor& cursor_;
+};
+
+// The samples corrected together inside the file.
+constexpr int32_t kChunk = 64;
+
+// D(m) - D(m - 1) = s[m + 50] - 2 s[m - 1] + s[m - 52] (see CorrectSamples): at points at
+// s[m].
+inline int32_t SecondDifference(const int8_t* at) {
+  return at[kCentre] - 2 * at[-1] + at[-kCentre - 2];
+}
+
+// Corrects a chunk of samples inside the file, given the weighted sums of their windows.
+void CorrectChunk(const int32_t* windowSums, const int8_t* samples, int8_t* corrected) {
+  for (int32_t i = 0; i < kChunk; ++i) {
+    corrected[i] = Corrected(samples[i], FullWindowOffsetOf(windowSums[i]));
+  }
+}
+
+// Corrects the count samples of source, taken through reader, and writes them to its output
+// in one pass.
+//
+// The weighted sum of a window is kept in running form. With samples outside the file taken
+// as 0, the sum for sample m is S(m) = sum over d = -50..50 of (51 - |d|) s[m + d]. Moving
+// from m - 1 to m adds 1 to the weight of each of s[m] to s[m + 50] and takes 1 from each of
+// s[m - 51] to s[m - 1], so S(m) = S(m - 1) + D(m) with the change
+// D(m) = (s[m] + ... + s[m + 50]) - (s[m - 51] + ... + s[m - 1]), and D itself changes by
+// D(m) - D(m - 1) = s[m + 50] - 2 s[m - 1] + s[m - 52]. The sums are exact integers and the
+// divisor is the integer sum of the weights that fall inside the file, so every offset equals
+// the one of a WeightedAdd or WeightedAddEnds run over the same window. The offset is taken
+// in integers (IntegerOffsetOf), by a constant divisor inside the file.
+//
+// The samples go through a buffer that holds the 102 samples the next step needs and a block
+// of new ones, with 102 zeros before the file's start and 50 after its end, so that every
+// step reads the same places. The sums start at m = -51, where every window involved holds
+// only zeros; the 51 steps to m = 0 bring the first 51 samples in. Each round steps through
+// every sample whose window is in the buffer, writes the corrected samples, and only then
+// takes more, so that reading and writing fail at the same samples as when one sample is
+// corrected at a time.
+template <class Source, class Reader>
+void CorrectSamples(Source& source, Reader& reader, int32_t count) {
+  constexpr int32_t kKept = kWindowLength + 1;  // s[m - 52] to s[m + 49]
+  constexpr int32_t kBlock = 65536;
+  constexpr int32_t kFilled = kKept + kBlock;  // the samples read stop here
+  // buffer[i] holds s[origin + i]; buffer[0] to buffer[held - 1] are in use.
+  int8_t buffer[kFilled + kCentre];
+  int8_t corrected[kBlock + kCentre];
+  std::fill(buffer, buffer + kKept, int8_t{0});
+  int32_t origin = -kKept;
+  int32_t held = kKept;
+  int32_t read = 0;  // samples taken from the source
+
+  // Where the window is whole: from insideStart up to insideEnd. Before and after, the divisor
+  // is the sum of the weights inside the file.
+  const int32_t insideStart = kCentre;
+  const int32_t insideEnd = count - kCentre;  // count is at least 102, so after insideStart
+  auto cutDivisor = [insideEnd](int32_t m) {
+    return kFullDivisor - LostWeights(kCentre - m) - LostWeights(m - insideEnd + 1);
+  };
+
+  int32_t sum = 0;       // S(m - 1)
+  int32_t change = 0;    // D(m - 1)
+  int32_t m = -kCentre;  // the next sample to step to
+  for (;;) {
+    // Every sample before end has its window in the buffer.
+    const int32_t available = origin + held - kCentre;
+    const int32_t end = available < count ? available : count;
+    const int8_t* at = buffer + (m - origin);
+    int8_t* out = corrected;
+    // The steps before the file's start write nothing.
+    for (; m < 0 && m < end; ++m, ++at) {
+      change += SecondDifference(at);
+      sum += change;
     }
-    const int8_t offset = divisor == kFullDivisor ? IntegerOffsetOf(sum, kFullDivisor)
-                                                  : IntegerOffsetOf(sum, divisor);
-    source.WriteSample(Corrected(window[current], offset));
-    if (m == last) {
-      break;
+    for (; m < end && m < insideStart; ++m, ++at) {
+      change += SecondDifference(at);
+      sum += change;
+      *out++ = Corrected(*at, IntegerOffsetOf(sum, cutDivisor(m)));
+    }
+    // Inside the file, a chunk at a time: the serial steps first, then the offsets and
+    // corrected values of the whole chunk, which the compiler can work out several at once.
+    const int32_t stop = end < insideEnd ? end : insideEnd;
+    while (stop - m >= kChunk) {
+      int32_t differences[kChunk];
+      for (int32_t i = 0; i < kChunk; ++i) {
+        differences[i] = SecondDifference(at + i);
+      }
+      int32_t windowSums[kChunk];
+      for (int32_t i = 0; i < kChunk; ++i) {
+        change += differences[i];
+        sum += change;
+        windowSums[i] = sum;
+      }
+      CorrectChunk(windowSums, at, out);
+      at += kChunk;
+      out += kChunk;
+      m += kChunk;
+    }
+    for (; m < stop; ++m, ++at) {
+      change += SecondDifference(at);
+      sum += change;
+      *out++ = Corrected(*at, IntegerOffsetOf(sum, kFullDivisor));
+    }
+    for (; m < end; ++m, ++at) {
+      change += SecondDifference(at);
+      sum += change;
+      *out++ = Corrected(*at, IntegerOffsetOf(sum, cutDivisor(m)));
+    }
+    source.WriteSamples(corrected, static_cast<size_t>(out - corrected));
+    if (m == count) {
+      return;
     }
 
-    // Move to m + 1: s[m + 51] enters (0 past the end), s[m - 50] leaves.
-    const int8_t entering = last - m > kCentre ? reader.Next() : int8_t{0};
-    const int8_t leaving = window[oldest];
-    int next = current + 1;
-    if (next == kWindowLength) {
-      next = 0;
+    // The step to m needs s[m + 50], which is still to be read.
+    if (held == kFilled) {
+      // Keep s[m - 52] to s[m + 49] and make room after them.
+      const int32_t from = m - kKept + kCentre - origin;
+      std::copy(buffer + from, buffer + held, buffer);
+      origin += from;
+      held -= from;
     }
-    const int8_t following = window[next];  // s[m + 1]
-    rightSum += entering;                   // now R(m)
-    sum += rightSum - leftSum;
-    leftSum += following - leaving;
-    rightSum -= following;
-    window[oldest] = entering;
-    if (++oldest == kWindowLength) {
-      oldest = 0;
+    const int32_t wanted = count - read;
+    const int32_t room = kFilled - held;
+    const size_t taken =
+        reader.Take(buffer + held, static_cast<size_t>(wanted < room ? wanted : room));
+    held += static_cast<int32_t>(taken);
+    read += static_cast<int32_t>(taken);
+    if (read == count) {
+      // The zeros after the file's end.
+      std::fill(buffer + held, buffer + held + kCentre, int8_t{0});
+      held += kCentre;
     }
   }
 }
@@ -193,11 +293,16 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
     outputOpened = true;
     source.CopyHeader();
     if (auto* raw = dynamic_cast<SoundInput_ns::RAWSound*>(&source)) {
-      CorrectSamples(*raw, count);
+      SoundInput_ns::FileSampleCursor cursor = raw->Samples();
+      FromFileBuffer reader(cursor);
+      CorrectSamples(*raw, reader, count);
     } else if (auto* wav = dynamic_cast<SoundInput_ns::WAVSound*>(&source)) {
-      CorrectSamples(*wav, count);
+      SoundInput_ns::FileSampleCursor cursor = wav->Samples();
+      FromFileBuffer reader(cursor);
+      CorrectSamples(*wav, reader, count);
     } else {
-      CorrectSamples(source, count);
+      OneAtATime<SoundBase> reader(source);
+      CorrectSamples(source, reader, count);
     }
     closed = true;
     if (source.Close()) {

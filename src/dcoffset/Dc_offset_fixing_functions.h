@@ -45,6 +45,18 @@ inline int8_t IntegerOffsetOf(int32_t sum, int32_t divisor) {
   return static_cast<int8_t>((2 * sum + divisor) / (2 * divisor));
 }
 
+// The offset of a whole window, as IntegerOffsetOf(sum, 2601) gives it, in a form that the
+// compiler can work out for several sums at once: a division in single precision. It is
+// exact for every sum of 101 weighted samples: 2 sum + 2601 has at most 20 bits, so it and
+// 5202 are held exactly, and the division is rounded correctly. Where the quotient is a whole
+// number it comes out exactly; elsewhere it is at least 1 / 5202 from one, and the rounding,
+// less than 2^-17 for quotients under 129, cannot carry it over, so the truncation toward
+// zero agrees.
+inline int8_t FullWindowOffsetOf(int32_t sum) {
+  return static_cast<int8_t>(static_cast<int32_t>(static_cast<float>(2 * sum + kFullDivisor) /
+                                                  static_cast<float>(2 * kFullDivisor)));
+}
+
 // A corrected value, clamped to the range of a sample.
 inline int8_t Corrected(int8_t sample, int8_t offset) {
   const int value = sample - offset;

@@ -1,6 +1,7 @@
 #include "driver/RunProgram.h"
 
 #include <exception>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <stdexcept>
@@ -71,6 +72,15 @@ void WriteHeader(int argc, const char* const argv[], std::string& signature) {
       << std::endl;
 }
 
+// True when both names lead to one file: the same name, or two names of an existing file.
+bool NamesSameFile(const std::string& first, const std::string& second) {
+  if (first == second) {
+    return true;
+  }
+  std::error_code error;
+  return std::filesystem::equivalent(first, second, error) && !error;
+}
+
 const char* InputKind() {
   using namespace SoundInput_ns;
   if (CurrentSound == &TheCSWSound) {
@@ -111,6 +121,13 @@ int Run(int argc, const char* const argv[]) {
     if (RunSettings.NormalPhase) {
       TheCSWSound.NoPhaseShift = true;
     }
+  }
+
+  // An image written under the recording's own name would replace the recording.
+  if (CurrentSound != &TheCardSound &&
+      NamesSameFile(RunSettings.OutputName, RunSettings.InputName)) {
+    throw std::runtime_error("The output file would replace the input file " +
+                             RunSettings.InputName + ".  Give another name with -o");
   }
 
   // Failures to open the source arrive before the log is opened, so they leave no log file.

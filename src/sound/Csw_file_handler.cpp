@@ -181,9 +181,12 @@ void CSWSound::Open(std::string name) {
     StartDecompression();
   }
   uint64_t sum = 0;
-  for (uint32_t pulse = NextPulse(); pulse != 0; pulse = NextPulse()) {
-    const uint64_t next = sum + pulse;
-    sum = next < sum ? UINT64_MAX : next;
+  {
+    PulseCursor pulses(*this);
+    for (uint32_t pulse = pulses.Next(); pulse != 0; pulse = pulses.Next()) {
+      const uint64_t next = sum + pulse;
+      sum = next < sum ? UINT64_MAX : next;
+    }
   }
   totalPulseLength_ = sum;
   // Beyond the 32-bit field's reach the length is kept at its largest value.
@@ -231,6 +234,42 @@ int64_t CSWSound::ProgressPercent() {
   }
   return static_cast<int64_t>(std::trunc(
       static_cast<double>(elapsed_) / static_cast<double>(totalPulseLength_) * 100 + 0.5));
+}
+
+// The bytes at hand are those of the window (Z-RLE) or of the file's buffer (RLE). They are
+// taken here only while the data goes on and while no sum of them can reach the largest
+// elapsed length, so that a one-byte pulse is counted simply by adding it.
+void CSWSound::PulseCursor::Load() {
+  elapsed_ = source_.elapsed_;
+  next_ = end_ = nullptr;
+  constexpr uint64_t kMostAtHand = 255u * (uint64_t{1} << 16);
+  if (source_.Ended || source_.dataEnded_ || elapsed_ > UINT64_MAX - kMostAtHand) {
+    start_ = next_;
+    return;
+  }
+  if (source_.compression_ == kZRle) {
+    next_ = source_.window_ + source_.windowNext_;
+    end_ = source_.window_ + source_.windowEnd_;
+  } else if (source_.compression_ == kRle) {
+    next_ = source_.input_.Next();
+    end_ = source_.input_.End();
+  }
+  start_ = next_;
+}
+
+void CSWSound::PulseCursor::Commit() {
+  if (next_ == start_) {
+    return;
+  }
+  source_.CountedPulses += static_cast<uint64_t>(next_ - start_);
+  source_.elapsed_ = elapsed_;
+  source_.Position = elapsed_ > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed_);
+  if (source_.compression_ == kZRle) {
+    source_.windowNext_ = static_cast<size_t>(next_ - source_.window_);
+  } else {
+    source_.input_.Taken(next_);
+  }
+  start_ = next_;
 }
 
 uint32_t CSWSound::StoredLongPulse() {

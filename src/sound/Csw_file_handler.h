@@ -71,6 +71,46 @@ class CSWSound final : public SoundBase {
     return LongPulse(StoredLongPulse());
   }
 
+  // Takes pulses many at a time: the same pulses, counts, Position and end as calls of
+  // NextPulse give, with the reading position and the counters held in the cursor while it
+  // takes the one-byte pulses at hand, and everything else (long pulses, refills, the end)
+  // left to NextPulse. The counters reach the source before every call of NextPulse and when
+  // the cursor goes out of scope, so only one cursor may read a source at a time, and the
+  // source is not read otherwise meanwhile.
+  class PulseCursor {
+   public:
+    explicit PulseCursor(CSWSound& source) : source_(source) { Load(); }
+    ~PulseCursor() { Commit(); }
+    PulseCursor(const PulseCursor&) = delete;
+    PulseCursor& operator=(const PulseCursor&) = delete;
+
+    // The next pulse length in samples; 0 once the data has ended.
+    uint32_t Next() {
+      if (next_ != end_) {
+        const uint8_t b = *next_;
+        if (b != 0) {
+          ++next_;
+          elapsed_ += b;
+          return b;
+        }
+      }
+      Commit();
+      const uint32_t pulse = source_.NextPulse();
+      Load();
+      return pulse;
+    }
+
+   private:
+    void Load();
+    void Commit();
+
+    CSWSound& source_;
+    const uint8_t* next_ = nullptr;
+    const uint8_t* end_ = nullptr;
+    const uint8_t* start_ = nullptr;  // where next_ was when the source last had the counters
+    uint64_t elapsed_ = 0;
+  };
+
   // Set by the driver when this object is the input, before Open; both cleared by Close.
   // With PulseInput set, Open drops the first pulse where needed so that the first pulse
   // delivered is high when NoPhaseShift is set (no -p), low when it is not.

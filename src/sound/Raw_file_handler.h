@@ -56,6 +56,9 @@ class RAWSound final : public SoundBase {
     output_.CheckedWriteByte(
         TypeConversion_ns::Conversions2sComplement::FromSample(sample, signedSamples_));
   }
+  void WriteSamples(const int8_t* samples, size_t count) override {
+    output_.CheckedWriteSamples(samples, count, signedSamples_);
+  }
 
  private:
   SoundInputFileImplementation input_;

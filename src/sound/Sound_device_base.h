@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <ios>
 #include <sstream>
@@ -24,6 +26,22 @@ struct Conversions2sComplement {
   }
   static uint8_t FromSample(int8_t sample, bool signedForm) {
     return signedForm ? ToSigned(sample) : ToUnsigned(sample);
+  }
+
+  // Turns count bytes between the signed and the unsigned form in place (the same change
+  // both ways), eight at a time.
+  static void FlipForms(void* bytes, size_t count) {
+    auto* at = static_cast<unsigned char*>(bytes);
+    constexpr uint64_t kSignBits = 0x8080808080808080u;
+    for (; count >= 8; count -= 8, at += 8) {
+      uint64_t word;
+      std::memcpy(&word, at, 8);
+      word ^= kSignBits;
+      std::memcpy(at, &word, 8);
+    }
+    for (; count > 0; --count, ++at) {
+      *at = static_cast<unsigned char>(*at ^ 0x80u);
+    }
   }
 };
 
@@ -180,6 +198,10 @@ class BasicSoundOutputFile {
   // Writes one byte and raises "File writing error" when the stream has failed.
   void CheckedWriteByte(uint8_t value);
 
+  // Writes samples as stored bytes (signed, or unsigned with silence at 128) a buffer at a
+  // time, and raises "File writing error" when the stream has failed.
+  void CheckedWriteSamples(const int8_t* samples, size_t count, bool signedForm);
+
   void WriteBlock(const CharT* bytes, std::streamsize count) { stream_.write(bytes, count); }
 
   bool Bad() const { return stream_.bad(); }
@@ -201,6 +223,27 @@ void BasicSoundOutputFile<CharT, Conversion, Traits, Stream>::CheckedWriteByte(u
   WriteByte(value);
   if (stream_.fail()) {
     RaiseWritingError();
+  }
+}
+
+template <class CharT, class Conversion, class Traits, class Stream>
+void BasicSoundOutputFile<CharT, Conversion, Traits, Stream>::CheckedWriteSamples(
+    const int8_t* samples, size_t count, bool signedForm) {
+  // Each write of more than a few bytes is a system call of its own: large ones are cheaper.
+  constexpr size_t kBuffer = 65536;
+  CharT bytes[kBuffer];
+  while (count > 0) {
+    const size_t n = count < kBuffer ? count : kBuffer;
+    std::memcpy(bytes, samples, n);
+    if (!signedForm) {
+      Conversion::FlipForms(bytes, n);
+    }
+    stream_.write(bytes, static_cast<std::streamsize>(n));
+    if (stream_.fail()) {
+      RaiseWritingError();
+    }
+    samples += n;
+    count -= n;
   }
 }
 
@@ -251,6 +294,12 @@ class SoundBase {
   virtual void WriteHeader(uint32_t, uint32_t) {}
   virtual void CopyHeader() {}
   virtual void WriteSample(int8_t) {}
+  // Writes count samples in a row, as count calls of WriteSample would.
+  virtual void WriteSamples(const int8_t* samples, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      WriteSample(samples[i]);
+    }
+  }
   virtual void WriteShapedSample(double, double, bool) {}
 };
 

@@ -89,6 +89,10 @@ void WAVSound::ReadFormatChunk() {
   if (rate > kLargestRate) {
     Refuse("Sampling rate more than 2147483647");
   }
+  // At no samples per second no wave has a length: nothing could be decoded.
+  if (rate == 0) {
+    Refuse("WAV file has a sampling rate of 0");
+  }
   SampleRate = rate;
   input_.SeekFromCurrent(6);  // byte rate and block align follow from the rest
   const uint16_t bits = ReadHeader16();

@@ -55,6 +55,9 @@ class WAVSound final : public SoundBase {
   void WriteSample(int8_t sample) override {
     output_.CheckedWriteByte(TypeConversion_ns::Conversions2sComplement::ToUnsigned(sample));
   }
+  void WriteSamples(const int8_t* samples, size_t count) override {
+    output_.CheckedWriteSamples(samples, count, false);
+  }
   void WriteShapedSample(double value, double phase, bool rising) override;
 
   // File offsets of the first sample and of the end of the data chunk (0 while no file is open).

@@ -14,6 +14,8 @@ namespace Tool_ns {
 int RenderCommand(const std::vector<std::string>& arguments, ToolStreams& io);
 int ListCommand(const std::vector<std::string>& arguments, ToolStreams& io);
 int PrepareCommand(const std::vector<std::string>& arguments, ToolStreams& io);
+int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io);
+int HistogramCommand(const std::vector<std::string>& arguments, ToolStreams& io);
 
 // The whole tool: the arguments after the program's name, starting with the command.
 int RunTool(const std::vector<std::string>& arguments, ToolStreams& io);

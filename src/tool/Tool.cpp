@@ -19,6 +19,9 @@ const char kToolHelp[] =
     "  list IMAGE.uef                          show the chunks, blocks and files of an image\n"
     "  prepare IN.wav -o OUT.wav               make a recording ready for varnstow: one\n"
     "                                          channel, DC removed, scaled, 8-bit mono\n"
+    "  recover RECORDING -o OUT.uef            decode a recording in every way varnstow\n"
+    "                                          can and keep every good block once\n"
+    "  histogram RECORDING -o PICTURE.svg      draw the measured wave lengths\n"
     "\n"
     "'varnstow-tool COMMAND --help' describes a command. Options:\n"
     "  -h, --help      show this text\n"
@@ -31,7 +34,9 @@ const char kToolHelp[] =
 
 int RunTool(const std::vector<std::string>& arguments, ToolStreams& io) {
   if (arguments.empty())
-    throw UsageError("a command is needed: render, list or prepare (see 'varnstow-tool --help')");
+    throw UsageError(
+        "a command is needed: render, list, prepare, recover or histogram (see 'varnstow-tool "
+        "--help')");
   const std::string& command = arguments[0];
   const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
   if (command == "render")
@@ -40,6 +45,10 @@ int RunTool(const std::vector<std::string>& arguments, ToolStreams& io) {
     return ListCommand(rest, io);
   if (command == "prepare")
     return PrepareCommand(rest, io);
+  if (command == "recover")
+    return RecoverCommand(rest, io);
+  if (command == "histogram")
+    return HistogramCommand(rest, io);
   if (command == "--help" || command == "-h" || command == "help") {
     io.out << kToolHelp;
     return 0;

@@ -239,6 +239,109 @@ void MeasureCswPulsesFrom(DelaysElementType& wave) {
   wave.SecondHalf = source.NextPulse();
 }
 
+// Pushes a wave at the back of waves and measures it with measure(first, second), which adds
+// the halves' lengths to the two counts; takes the wave off again when it comes back empty.
+template <class Measure>
+inline void AppendOne(WavesBufferType& waves, Measure&& measure) {
+  waves.PushBack();
+  uint32_t first = 0;
+  uint32_t second = 0;
+  measure(first, second);
+  if (first == 0 && second == 0) {
+    waves.PopBack();
+    return;
+  }
+  DelaysElementType& wave = waves.Back();
+  wave.FirstHalf = first;
+  wave.SecondHalf = second;
+}
+
+template <class Source, bool kNormalPhase>
+void AppendSignWavesIn(WavesBufferType& waves, uint8_t n) {
+  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
+  const bool cardInput = RunSettings.CardInput;
+  for (uint8_t i = 0; i < n; ++i) {
+    AppendOne(waves, [&](uint32_t& first, uint32_t& second) {
+      SignCycles<kNormalPhase>(cursor, first, second, cardInput);
+    });
+  }
+}
+
+template <class Source>
+void AppendSignWaves(WavesBufferType& waves, uint8_t n) {
+  if (RunSettings.NormalPhase) {
+    AppendSignWavesIn<Source, true>(waves, n);
+  } else {
+    AppendSignWavesIn<Source, false>(waves, n);
+  }
+}
+
+template <class Source, bool kNormalPhase>
+void AppendPeakWavesIn(WavesBufferType& waves, uint8_t n) {
+  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
+  const bool cardInput = RunSettings.CardInput;
+  for (uint8_t i = 0; i < n; ++i) {
+    AppendOne(waves, [&](uint32_t& first, uint32_t& second) {
+      PeakCycles<kNormalPhase>(cursor, first, second, cardInput);
+    });
+  }
+}
+
+template <class Source>
+void AppendPeakWaves(WavesBufferType& waves, uint8_t n) {
+  if (RunSettings.NormalPhase) {
+    AppendPeakWavesIn<Source, true>(waves, n);
+  } else {
+    AppendPeakWavesIn<Source, false>(waves, n);
+  }
+}
+
+// Pulses straight from the source's buffers where the source is a CSW file; otherwise
+// through NextPulse.
+template <class Source>
+class PulseReader {
+ public:
+  explicit PulseReader(Source& source) : source_(source) {}
+  uint32_t Next() { return source_.NextPulse(); }
+
+ private:
+  Source& source_;
+};
+
+template <>
+class PulseReader<SoundInput_ns::CSWSound> {
+ public:
+  explicit PulseReader(SoundInput_ns::CSWSound& source) : cursor_(source) {}
+  uint32_t Next() { return cursor_.Next(); }
+
+ private:
+  SoundInput_ns::CSWSound::PulseCursor cursor_;
+};
+
+template <class Source>
+void AppendCswWaves(WavesBufferType& waves, uint8_t n) {
+  PulseReader<Source> pulses(static_cast<Source&>(*CurrentSound));
+  for (uint8_t i = 0; i < n; ++i) {
+    AppendOne(waves, [&](uint32_t& first, uint32_t& second) {
+      first = pulses.Next();
+      second = pulses.Next();
+    });
+  }
+}
+
+template <class Source>
+AppendFunction AppendingFor(MainProgram_ns::MeasureMethod method) {
+  switch (method) {
+    case MainProgram_ns::MeasureMethod::kPeak:
+      return AppendPeakWaves<Source>;
+    case MainProgram_ns::MeasureMethod::kCswPulses:
+      return AppendCswWaves<Source>;
+    case MainProgram_ns::MeasureMethod::kSign:
+      break;
+  }
+  return AppendSignWaves<Source>;
+}
+
 template <class Source>
 MeasureFunction SelectFor(MainProgram_ns::MeasureMethod method) {
   switch (method) {
@@ -283,6 +386,24 @@ MeasureFunction SelectMeasurement(MainProgram_ns::MeasureMethod method,
     return SelectFor<CardSound>(method);
   }
   return SelectFor<SoundBase>(method);
+}
+
+AppendFunction SelectAppending(MainProgram_ns::MeasureMethod method,
+                               SoundInput_ns::SoundBase* source) {
+  using namespace SoundInput_ns;
+  if (source == &TheRAWSound) {
+    return AppendingFor<RAWSound>(method);
+  }
+  if (source == &TheWAVSound) {
+    return AppendingFor<WAVSound>(method);
+  }
+  if (source == &TheCSWSound) {
+    return AppendingFor<CSWSound>(method);
+  }
+  if (source == &TheCardSound) {
+    return AppendingFor<CardSound>(method);
+  }
+  return AppendingFor<SoundBase>(method);
 }
 
 }  // namespace WavesInput_ns

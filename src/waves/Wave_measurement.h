@@ -25,9 +25,18 @@ void MeasurePeak(DelaysElementType& wave);
 // Takes two pulses of a CSW source as the wave's halves.
 void MeasureCswPulses(DelaysElementType& wave);
 
+// Measures up to n more waves at the back of waves, exactly as n calls of a MeasureFunction
+// into a wave pushed at the back would, each wave removed again when it comes back empty. The
+// source is read through one cursor for all of them.
+using AppendFunction = void (*)(WavesBufferType& waves, uint8_t n);
+
 // The measurement for method, bound once to the concrete type of source so that the
 // per-sample calls need no virtual dispatch. Behaves exactly as the functions above.
 MeasureFunction SelectMeasurement(MainProgram_ns::MeasureMethod method,
                                   SoundInput_ns::SoundBase* source);
+
+// The same, measuring many waves a call.
+AppendFunction SelectAppending(MainProgram_ns::MeasureMethod method,
+                               SoundInput_ns::SoundBase* source);
 
 }  // namespace WavesInput_ns

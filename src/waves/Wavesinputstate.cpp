@@ -14,49 +14,36 @@ namespace {
 
 double referenceWaveLength = 0;
 // The measurement chosen for this run, bound to its source when the window is first filled.
-MeasureFunction measure = nullptr;
+AppendFunction append = nullptr;
 
 constexpr double kReferenceFrequency = 1200;
 
 }  // namespace
 
-void WavesBufferType::PushBack() {
-  if (count_ == kCapacity) {
-    throw std::logic_error("The waves window is full");
-  }
-  ++count_;
-  Back() = DelaysElementType{};
+void WavesBufferType::RaiseFull() {
+  throw std::logic_error("The waves window is full");
 }
 
 void ResetWavesInput() {
   Waves.Clear();
   referenceWaveLength = 0;
-  measure = nullptr;
+  append = nullptr;
 }
 
 void InitialiseWavesInput() {
   Waves.Clear();
-  measure = SelectMeasurement(MainProgram_ns::RunSettings.MeasureWave, SoundInput_ns::CurrentSound);
+  append = SelectAppending(MainProgram_ns::RunSettings.MeasureWave, SoundInput_ns::CurrentSound);
   AppendWaves(kWavesWindow);
 }
 
 void AppendWaves(uint8_t n) {
-  for (uint8_t i = 0; i < n; ++i) {
-    Waves.PushBack();
-    DelaysElementType& wave = Waves.Back();
-    measure(wave);
-    // Once the source is exhausted every measurement comes back empty: the window then
-    // stops growing. A last partial wave is kept.
-    if (wave.FirstHalf == 0 && wave.SecondHalf == 0) {
-      Waves.PopBack();
-    }
-  }
+  // Once the source is exhausted every measurement comes back empty: the window then stops
+  // growing. A last partial wave is kept.
+  append(Waves, n);
 }
 
 void AdvanceWaves(uint8_t n) {
-  for (uint8_t i = 0; i < n; ++i) {
-    Waves.PopFront();
-  }
+  Waves.PopFront(n);
   AppendWaves(n);
 }
 

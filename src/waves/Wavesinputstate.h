@@ -32,11 +32,19 @@ class WavesBufferType {
   DelaysElementType& Back() { return (*this)[count_ - 1]; }
 
   // Appends an empty wave; the window never holds more than kCapacity waves.
-  void PushBack();
+  void PushBack() {
+    if (count_ == kCapacity) {
+      RaiseFull();
+    }
+    ++count_;
+    Back() = DelaysElementType{};
+  }
   void PopBack() { --count_; }
-  void PopFront() {
-    head_ = (head_ + 1) & (kCapacity - 1);
-    --count_;
+  void PopFront() { PopFront(1); }
+  // Removes the first n waves (at most Size()).
+  void PopFront(size_t n) {
+    head_ = (head_ + n) & (kCapacity - 1);
+    count_ -= n;
   }
   void Clear() {
     head_ = 0;
@@ -44,6 +52,8 @@ class WavesBufferType {
   }
 
  private:
+  [[noreturn]] static void RaiseFull();
+
   std::array<DelaysElementType, kCapacity> items_{};
   size_t head_ = 0;
   size_t count_ = 0;

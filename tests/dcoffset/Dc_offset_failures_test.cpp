@@ -79,6 +79,22 @@ TEST_F(DcCorrectionOnAFailingDrive, TemporaryFileRemovedAfterAFailure) {
   EXPECT_EQ(ReadFile(path_), original_.substr(0, 2000));
 }
 
+TEST_F(DcCorrectionOnAFailingDrive, LongFileEndingEarlyFailsTheSameWay) {
+  // Cut far beyond the first pieces that are read and written.
+  const std::string original = RandomSamples(200000, 12);
+  for (uintmax_t cut : {uintmax_t{65536}, uintmax_t{70000}, uintmax_t{199950}}) {
+    WriteFile(path_, original);
+    FileFaults faults;
+    const Outcome outcome = Correct(path_, cut);
+    EXPECT_EQ(outcome.raised, "Unexpected end of file") << cut;
+    EXPECT_EQ(outcome.errors, "");
+    EXPECT_EQ(faults.removes, 1);
+    EXPECT_FALSE(FileExists(temporary_));
+    EXPECT_EQ(faults.replaces, 0);
+    EXPECT_EQ(ReadFile(path_), original.substr(0, cut));
+  }
+}
+
 TEST_F(DcCorrectionOnAFailingDrive, TemporaryFileThatCannotBeRemovedIsReported) {
   for (const FileError error : {FileError::kPermissionDenied, FileError::kOther}) {
     WriteFile(path_, original_);

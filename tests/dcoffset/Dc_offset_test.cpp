@@ -361,6 +361,26 @@ TEST(Accumulators, IntegerOffsetEqualsTheDoubleOneForEveryWindow) {
   EXPECT_EQ(mismatches, 0);
 }
 
+TEST(Accumulators, SinglePrecisionOffsetEqualsTheIntegerOneForEveryWholeWindow) {
+  // Every sum that 8-bit samples can give over a whole window, and a little beyond.
+  using DCOffsetFunctions_ns::FullWindowOffsetOf;
+  using DCOffsetFunctions_ns::IntegerOffsetOf;
+  long mismatches = 0;
+  for (int32_t sum = -128 * 2601 - 100; sum <= 127 * 2601 + 100; ++sum) {
+    if (FullWindowOffsetOf(sum) != IntegerOffsetOf(sum, 2601)) {
+      if (++mismatches < 5) {
+        ADD_FAILURE() << "sum " << sum;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  // The points where the offset steps, on both sides of zero.
+  EXPECT_EQ(FullWindowOffsetOf(1300), 0);
+  EXPECT_EQ(FullWindowOffsetOf(1301), 1);
+  EXPECT_EQ(FullWindowOffsetOf(-3901), 0);
+  EXPECT_EQ(FullWindowOffsetOf(-3902), -1);
+}
+
 TEST(Accumulators, RefuseMoreThanAWindow) {
   WeightedAdd whole;
   for (int k = 0; k < 101; ++k) {
@@ -483,6 +503,41 @@ TEST(Correction, RunningSumsMatchTheDirectWeightedSums) {
       ASSERT_EQ(fixed, direct) << "length " << length << ", seed " << seed;
     }
     seed += 3;
+  }
+}
+
+TEST(Correction, LongFilesMatchTheDirectWeightedSums) {
+  // Files that are read and corrected in several pieces, ending just after, on and around the
+  // joins between them, in both kinds of RAW file and in WAV files.
+  TempFolder folder;
+  const std::string raw = folder / "long.raw";
+  const std::string wav = folder / "long.wav";
+  unsigned seed = 40;
+  for (size_t length : {16486u, 16487u, 16537u, 32870u, 49255u, 65536u, 65587u, 70001u}) {
+    const Samples s = seed % 2 == 0 ? Wandering(length, seed) : Uniform(length, seed);
+    const Samples direct = DirectCorrection(s);
+
+    WriteFile(raw, SignedBytes(s));
+    ASSERT_TRUE(FixRawFile(raw) == direct) << "length " << length;
+
+    WriteFile(raw, UnsignedBytes(s));
+    RAWSound unsignedSound;
+    unsignedSound.SetSignedSamples(false);
+    unsignedSound.Open(raw);
+    FixDCOffsets(unsignedSound, raw);
+    ASSERT_TRUE(ReadFile(raw) == UnsignedBytes(direct)) << "length " << length;
+
+    const auto bytes = TapeBuilder_ns::EncodeWav(s, 44100);
+    WriteFile(wav, std::string(bytes.begin(), bytes.end()));
+    WAVSound wavSound;
+    wavSound.Open(wav);
+    FixDCOffsets(wavSound, wav);
+    // The header of 44 bytes, then the samples (without the pad byte of an odd length).
+    const std::string fixed = ReadFile(wav);
+    ASSERT_EQ(fixed.size(), 44 + length);
+    EXPECT_TRUE(fixed.substr(8, 36) == std::string(bytes.begin() + 8, bytes.begin() + 44));
+    ASSERT_TRUE(fixed.substr(44) == UnsignedBytes(direct)) << "length " << length;
+    ++seed;
   }
 }
 

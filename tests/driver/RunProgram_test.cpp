@@ -125,6 +125,24 @@ TEST(RunFailure, MissingInputLeavesNoLog) {
   EXPECT_FALSE(FileExists(folder / "missing.uef"));
 }
 
+// An image named after the recording, or another name of it, would replace the recording.
+TEST(RunFailure, OutputNamingTheInputIsRefusedAndTheRecordingKept) {
+  TempFolder folder;
+  WriteFile(folder / "tape.raw", kSilence);
+  for (const std::string& output : {std::string("tape.raw"), std::string("./tape.raw")}) {
+    const RunResult result = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-o", output});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.errors,
+              "\nThe output file would replace the input file tape.raw.  Give another name with "
+              "-o.");
+    EXPECT_EQ(TestSupport::ReadFile(folder / "tape.raw"), kSilence) << output;
+    EXPECT_FALSE(FileExists(folder / "tape.log"));
+  }
+  // Another file is written as usual.
+  EXPECT_EQ(RunVarnstow(folder.Path(), {"-i", "tape.raw", "-o", "tape.uef"}).errors, "");
+  EXPECT_TRUE(FileExists(folder / "tape.uef"));
+}
+
 // Whether a folder opens as a file: on POSIX it does (reading it fails later), on Windows not.
 bool FoldersOpenAsFiles(const std::string& folder) {
   return std::ifstream(folder).is_open();

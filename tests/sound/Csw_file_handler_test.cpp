@@ -439,6 +439,74 @@ TEST(CswReading, RewindStartsAgainAtTheFirstPulse) {
   }
 }
 
+TEST(CswReading, CursorGivesWhatNextPulseGivesWithTheSameCounts) {
+  // Read side by side: one source through NextPulse, the other through cursors that each take
+  // a stretch of pulses (from 1 to a few thousand, across windows and file buffers), with the
+  // counts compared whenever a cursor has gone.
+  auto pulses = MixedPulses(200000, 23);
+  pulses.push_back(0xFFFFFFFFu);  // beyond 32 bits: Position stops at its largest value
+  pulses.push_back(7);
+  for (const std::string& bytes :
+       {RleFile(pulses, Counting(pulses.size())), ZRleFile(pulses, Counting(pulses.size()))}) {
+    Opened one(bytes);
+    Opened many(bytes);
+    EXPECT_EQ(many.sound->TotalPulseLength(), Sum(pulses));
+    size_t stretch = 1;
+    bool ended = false;
+    while (!ended) {
+      {
+        CSWSound::PulseCursor cursor(*many.sound);
+        for (size_t i = 0; i < stretch; ++i) {
+          const uint32_t expected = one.sound->NextPulse();
+          ASSERT_EQ(cursor.Next(), expected);
+          ended = ended || expected == 0;
+        }
+      }
+      ASSERT_EQ(many.sound->Position, one.sound->Position);
+      ASSERT_EQ(many.sound->CountedPulses, one.sound->CountedPulses);
+      ASSERT_EQ(many.sound->ProgressPercent(), one.sound->ProgressPercent());
+      ASSERT_EQ(many.sound->AtEnd(), one.sound->AtEnd());
+      stretch = stretch * 7 % 4099 + 1;
+    }
+    EXPECT_EQ(many.sound->CountedPulses, pulses.size());
+    EXPECT_TRUE(many.sound->AtEnd());
+    // Rewound, a cursor starts again at the first pulse.
+    many.sound->Rewind();
+    CSWSound::PulseCursor cursor(*many.sound);
+    EXPECT_EQ(cursor.Next(), pulses[0]);
+    EXPECT_EQ(cursor.Next(), pulses[1]);
+  }
+}
+
+TEST(CswReading, CursorStopsAtAZeroLengthPulseAndAtFaults) {
+  {
+    Opened file(ZRleFile({10, 0, 20}, Counting(3)));
+    CSWSound::PulseCursor cursor(*file.sound);
+    EXPECT_EQ(cursor.Next(), 10u);
+    EXPECT_EQ(cursor.Next(), 0u);
+    EXPECT_EQ(cursor.Next(), 0u);
+  }
+  // A long pulse cut off by the end of the inflated data: the cursor raises what NextPulse
+  // raises, and the pulses before it have been counted.
+  std::vector<uint32_t> pulses(3000, 9);
+  const std::string rle = Rle(pulses) + std::string("\0\x10", 2);
+  Header header = Counting(pulses.size() + 1);
+  header.compression = 2;
+  TempFolder folder;
+  WriteFile(folder / "cut.csw", CswHeader(header) + Deflate(rle, 9));
+  CSWSound sound;
+  std::string raised = "(nothing)";
+  try {
+    sound.Open(folder / "cut.csw");
+  } catch (const std::runtime_error& failure) {
+    raised = failure.what();
+  }
+  EXPECT_EQ(raised, "Unexpected end of file");
+  EXPECT_EQ(sound.CountedPulses, pulses.size());
+  EXPECT_EQ(sound.Position, 9u * pulses.size());
+  sound.Close();
+}
+
 TEST(CswReading, PhaseAlignmentDropsTheFirstPulseWhereNeeded) {
   const std::vector<uint32_t> pulses = {11, 22, 33, 44};
   struct Case {

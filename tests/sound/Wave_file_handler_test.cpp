@@ -180,6 +180,7 @@ TEST(WavOpen, RefusesEveryMalformedHeaderWithItsMessage) {
        "WAV file neither stereo nor mono"},
       {"rate 2^31", Riff(Chunk("fmt ", Format(1, 1, 0x80000000u)) + data),
        "Sampling rate more than 2147483647"},
+      {"rate 0", Riff(Chunk("fmt ", Format(1, 1, 0)) + data), "WAV file has a sampling rate of 0"},
       {"24 bits", Riff(Chunk("fmt ", Format(1, 1, 8000, 24)) + data),
        "WAV file neither 8 bit nor 16 bit"},
       {"two data chunks", Riff(Chunk("fmt ", Format()) + data + data), "More than 1 data chunk"},

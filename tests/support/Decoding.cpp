@@ -55,10 +55,7 @@ void PrepareDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMe
   RunSettings.MeasureWave = method;
   RunSettings.NormalPhase = normalPhase;
   SoundInput_ns::CurrentSound = &source;
-  WavesInput_ns::ResetWavesInput();
-  BlockProcessing_ns::ResetPilotTone();
-  BlockProcessing_ns::ResetBlockDriver();
-  BlockProcessing_ns::ResetBlockFormState();
+  BlockProcessing_ns::ResetDecoding();
   UEFFormat_ns::TheUEFImage.Discard();
   UEFFormat_ns::TheUEFImage.OpenImage("unused.uef", 10, 0);
 

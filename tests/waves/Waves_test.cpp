@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
 #include "support/Decoding.h"
 #include "support/TempFolder.h"
@@ -288,6 +289,89 @@ TEST(WaveMeasurement, FileBufferPathMeasuresAsTheSamplePathDoes) {
         ASSERT_EQ(viaSamples[i].FirstHalf, viaBuffer[i].FirstHalf) << "wave " << i;
         ASSERT_EQ(viaSamples[i].SecondHalf, viaBuffer[i].SecondHalf) << "wave " << i;
       }
+    }
+  }
+}
+
+// Many waves a call: the window gets exactly the waves, and the source exactly the Position,
+// that one wave at a time gives, for every method, both phases and stretches of every length,
+// up to and past the end of the sound.
+TEST(WaveMeasurement, AppendingManyWavesAtOnceMeasuresAsOneAtATime) {
+  TestSupport::TempFolder folder;
+  std::vector<int8_t> samples;
+  std::vector<uint32_t> pulses;
+  uint32_t state = 7;
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const double tone = 50 * std::sin(i * 2 * 3.14159265 / (i % 40000 < 20000 ? 36.75 : 18.4));
+    const int noise = static_cast<int>(state >> 27) - 16;
+    samples.push_back(static_cast<int8_t>(std::max(-128.0, std::min(127.0, tone + noise))));
+    if (i % 4 == 0)
+      pulses.push_back(state % 97 == 0 ? 300 + state % 5000 : 1 + (state >> 9) % 255);
+  }
+  pulses.push_back(5);  // an odd number: the last wave is a lone pulse
+  TapeBuilder_ns::WriteRaw(folder / "tape.raw", samples, true);
+  const std::string csw = folder / "tape.csw";
+  TapeBuilder_ns::WriteCsw(csw, pulses, 44100, TapeBuilder_ns::CswCompression::ZRle, true);
+
+  struct Case {
+    MeasureMethod method;
+    SoundInput_ns::SoundBase* source;
+    std::string name;
+  };
+  for (const Case& c : {Case{MeasureMethod::kSign, &SoundInput_ns::TheRAWSound, "tape.raw"},
+                        Case{MeasureMethod::kPeak, &SoundInput_ns::TheRAWSound, "tape.raw"},
+                        Case{MeasureMethod::kCswPulses, &SoundInput_ns::TheCSWSound, "tape.csw"}}) {
+    for (const bool normalPhase : {true, false}) {
+      SCOPED_TRACE(c.name + " method " + std::to_string(static_cast<int>(c.method)) +
+                   (normalPhase ? " normal" : " shifted"));
+      std::vector<DelaysElementType> single;
+      std::vector<DelaysElementType> many;
+      std::vector<uint32_t> singlePositions;
+      std::vector<uint32_t> manyPositions;
+      for (const bool batched : {false, true}) {
+        c.source->Close();
+        c.source->Open(folder / c.name);
+        RunSettings = MainProgram_ns::RunSettingsRecord{};
+        RunSettings.NormalPhase = normalPhase;
+        SoundInput_ns::CurrentSound = c.source;
+        const auto measure = WavesInput_ns::SelectMeasurement(c.method, c.source);
+        const auto append = WavesInput_ns::SelectAppending(c.method, c.source);
+        auto& out = batched ? many : single;
+        auto& positions = batched ? manyPositions : singlePositions;
+        WavesInput_ns::WavesBufferType window;
+        uint8_t stretch = 1;
+        // Past the end: every stretch then comes back empty.
+        for (int empty = 0; empty < 3;) {
+          const size_t before = window.Size();
+          if (batched) {
+            append(window, stretch);
+          } else {
+            for (uint8_t i = 0; i < stretch; ++i) {
+              window.PushBack();
+              measure(window.Back());
+              if (window.Back().Length() == 0)
+                window.PopBack();
+            }
+          }
+          empty += window.Size() == before ? 1 : 0;
+          while (!window.Empty()) {
+            out.push_back(window[0]);
+            window.PopFront();
+          }
+          positions.push_back(c.source->Position);
+          stretch = static_cast<uint8_t>(stretch % 22 + 1);
+        }
+        EXPECT_TRUE(c.source->AtEnd());
+        c.source->Close();
+      }
+      EXPECT_GT(single.size(), 5000u);
+      ASSERT_EQ(single.size(), many.size());
+      for (size_t i = 0; i < single.size(); ++i) {
+        ASSERT_EQ(single[i].FirstHalf, many[i].FirstHalf) << "wave " << i;
+        ASSERT_EQ(single[i].SecondHalf, many[i].SecondHalf) << "wave " << i;
+      }
+      EXPECT_TRUE(singlePositions == manyPositions);
     }
   }
 }

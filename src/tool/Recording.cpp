@@ -1,0 +1,116 @@
+#include "tool/Recording.h"
+
+#include <ios>
+
+#include "blocks/Block_driver.h"
+#include "blocks/Blockformstate.h"
+#include "driver/RunProgram.h"
+#include "driver/StreamSplitter.h"
+#include "sound/Csw_file_handler.h"
+#include "sound/Raw_file_handler.h"
+#include "sound/Wave_file_handler.h"
+#include "uef/Wave_analysis.h"
+#include "waves/Wavesinputstate.h"
+
+namespace Tool_ns {
+
+std::vector<OptionDefinition> RecordingOptions() {
+  return {{"frequency", true, 'f'}, {"type", true, 't'}};
+}
+
+RecordingSettings RecordingFrom(const ParsedArguments& arguments, const std::string& command) {
+  const std::vector<std::string>& operands = arguments.Operands();
+  if (operands.empty())
+    throw UsageError(command + " needs a recording (see 'varnstow-tool " + command + " --help')");
+  if (operands.size() > 1)
+    throw UsageError(command + " takes one recording, not '" + operands[1] + "' as well");
+  RecordingSettings recording;
+  recording.name = operands[0];
+  const std::string extension = LowerExtension(recording.name);
+  if (extension == "csw")
+    recording.kind = RecordingKind::kCsw;
+  else if (extension == "wav")
+    recording.kind = RecordingKind::kWav;
+  else if (extension == "raw")
+    recording.kind = RecordingKind::kRaw;
+  else
+    throw UsageError("the recording must be a .csw, .wav or .raw file, not " +
+                     Describe(recording.name, false));
+  if (arguments.Has("frequency"))
+    recording.rawRate = static_cast<uint32_t>(
+        ParseWholeNumber(arguments.Value("frequency"), "--frequency", 1, 2147483647));
+  if (arguments.Has("type")) {
+    const std::string type = arguments.Value("type");
+    if (type != "u" && type != "s")
+      throw UsageError("--type takes u (unsigned) or s (signed), not '" + type + "'");
+    recording.rawSigned = type == "s";
+  }
+  return recording;
+}
+
+std::vector<PassSettings> PassesFor(RecordingKind kind) {
+  using MainProgram_ns::MeasureMethod;
+  if (kind == RecordingKind::kCsw)
+    return {{MeasureMethod::kCswPulses, true}, {MeasureMethod::kCswPulses, false}};
+  return {{MeasureMethod::kSign, true},
+          {MeasureMethod::kSign, false},
+          {MeasureMethod::kPeak, true},
+          {MeasureMethod::kPeak, false}};
+}
+
+std::string Describe(const PassSettings& pass) {
+  using MainProgram_ns::MeasureMethod;
+  const char* method = pass.method == MeasureMethod::kSign   ? "sign"
+                       : pass.method == MeasureMethod::kPeak ? "peak"
+                                                             : "CSW pulses";
+  return std::string(method) + (pass.normalPhase ? ", normal phase" : ", shifted phase");
+}
+
+SoundInput_ns::SoundBase& BeginPass(const RecordingSettings& recording, const PassSettings& pass) {
+  using namespace SoundInput_ns;
+  using MainProgram_ns::RunSettings;
+  EndPass();
+  RunSettings = MainProgram_ns::RunSettingsRecord{};
+  RunSettings.InputName = recording.name;
+  RunSettings.MeasureWave = pass.method;
+  RunSettings.NormalPhase = pass.normalPhase;
+  RunSettings.BeepOnErrors = false;
+
+  switch (recording.kind) {
+    case RecordingKind::kCsw:
+      // As varnstow does for a CSW file: its pulses, the phase settled by the source.
+      RunSettings.MeasureWave = MainProgram_ns::MeasureMethod::kCswPulses;
+      TheCSWSound.PulseInput = true;
+      TheCSWSound.NoPhaseShift = pass.normalPhase;
+      CurrentSound = &TheCSWSound;
+      break;
+    case RecordingKind::kWav:
+      CurrentSound = &TheWAVSound;
+      break;
+    case RecordingKind::kRaw:
+      TheRAWSound.SetSampleRate(recording.rawRate);
+      TheRAWSound.SetSignedSamples(recording.rawSigned);
+      CurrentSound = &TheRAWSound;
+      break;
+  }
+  CurrentSound->Open(recording.name);
+  MainProgram_ns::CheckInputFile();
+
+  // The decoding reports each block on the run's tee; a pass keeps quiet.
+  StreamSplitter_ns::Tee.setstate(std::ios::badbit);
+  BlockProcessing_ns::ResetDecoding();
+  UEFFormat_ns::TheUEFImage.Discard();
+  UEFFormat_ns::TheUEFImage.OpenImage("pass.uef", 10, 0);
+  WavesInput_ns::InitialiseWavesInput();
+  WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
+  return *CurrentSound;
+}
+
+void EndPass() {
+  using namespace SoundInput_ns;
+  if (CurrentSound == &TheCSWSound || CurrentSound == &TheWAVSound || CurrentSound == &TheRAWSound)
+    CurrentSound->Close();
+  StreamSplitter_ns::Tee.clear();
+}
+
+}  // namespace Tool_ns

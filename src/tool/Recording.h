@@ -1,0 +1,60 @@
+#pragma once
+
+// Recordings read by the tool's commands through the converter's own sound sources, waves
+// input and block decoding: a pass over a recording decodes exactly as a run of varnstow with
+// the same options does.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/CommandLine.h"
+#include "sound/Sound_device_base.h"
+#include "tool/Tool_support.h"
+
+namespace Tool_ns {
+
+enum class RecordingKind { kCsw, kWav, kRaw };
+
+// A recording and how to read it; the rate and sample type only matter for RAW files, as
+// varnstow's -f and -t.
+struct RecordingSettings {
+  std::string name;
+  RecordingKind kind = RecordingKind::kRaw;
+  uint32_t rawRate = 44100;
+  bool rawSigned = true;
+};
+
+// The options that set a RAW recording's rate and sample type: -f/--frequency RATE and
+// -t/--type u|s.
+std::vector<OptionDefinition> RecordingOptions();
+
+// The recording named by the command's single operand, read with the options above. Raises
+// UsageError when the operand is missing or extra, or the name does not end in .csw, .wav or
+// .raw (in any case), as varnstow accepts.
+RecordingSettings RecordingFrom(const ParsedArguments& arguments, const std::string& command);
+
+// How one pass measures the waves: the sign or peak method, or a CSW file's pulses, and the
+// phase (false: varnstow's -p).
+struct PassSettings {
+  MainProgram_ns::MeasureMethod method = MainProgram_ns::MeasureMethod::kSign;
+  bool normalPhase = true;
+};
+
+// The passes varnstow offers for the recording: sign and peak method in both phases for
+// samples, the two phases for a CSW file.
+std::vector<PassSettings> PassesFor(RecordingKind kind);
+
+// "sign, normal phase", "CSW pulses, shifted phase" and the like.
+std::string Describe(const PassSettings& pass);
+
+// Starts a pass: (re)opens the recording as varnstow does with these settings, refusing it with
+// varnstow's message (raised as std::runtime_error) where varnstow would, resets every part of
+// the decoding, silences its report and fills the waves window. The sound source is then
+// SoundInput_ns::CurrentSound; EndPass closes it.
+SoundInput_ns::SoundBase& BeginPass(const RecordingSettings& recording, const PassSettings& pass);
+
+// Closes the recording opened by BeginPass and lets the decoding report again.
+void EndPass();
+
+}  // namespace Tool_ns

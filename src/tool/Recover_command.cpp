@@ -1,0 +1,329 @@
+// varnstow-tool recover: decodes a recording in every way varnstow can and keeps every good
+// block once, reporting what was found, by which pass, and where the missing blocks lie.
+
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <sstream>
+
+#include "driver/CommandLine.h"
+#include "tool/Commands.h"
+#include "tool/Recover.h"
+#include "uef/Wave_analysis.h"
+
+namespace Tool_ns {
+
+namespace {
+
+const char kRecoverHelp[] =
+    "Usage: varnstow-tool recover RECORDING -o OUT.uef [options]\n"
+    "\n"
+    "Decodes a recording (CSW, WAV or RAW) once for every way varnstow can read it (the sign\n"
+    "and the peak method in the normal and the shifted phase, as varnstow without and with\n"
+    "-l p and -p; for a CSW file the two phases), each pass exactly as varnstow decodes, and\n"
+    "merges the passes: every block that passes both checksums in any pass goes into the\n"
+    "image once, in the order in which the blocks lie on the tape, with varnstow's tones and\n"
+    "gaps. Where passes read one block differently, the version most of them read is kept.\n"
+    "The report on standard output shows each file's blocks, which pass found each, the\n"
+    "numbers of the blocks missing and where in the recording (minutes:seconds.tenths) to\n"
+    "look for them, and the totals.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE          the UEF image to write (required)\n"
+    "  -c, --no-compress          write the image without gzip compression\n"
+    "  -f, --frequency RATE       samples per second of a RAW recording (default 44100)\n"
+    "  -t, --type u|s             unsigned or signed (default) samples of a RAW recording\n"
+    "      --json                 the report as JSON\n"
+    "  -h, --help                 show this text\n";
+
+const char* FormatName(RecordingKind kind) {
+  switch (kind) {
+    case RecordingKind::kCsw:
+      return "CSW";
+    case RecordingKind::kWav:
+      return "WAV";
+    case RecordingKind::kRaw:
+      return "RAW";
+  }
+  return "";
+}
+
+std::string Hex2(uint32_t value) {
+  return Hex(value, 2);
+}
+
+// A name's bytes as the converter's report shows them: '?' for what is not printable.
+std::string Printable(const std::string& name) {
+  std::string text;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    text += byte >= 0x20 && byte < 0x7F ? c : '?';
+  }
+  return text;
+}
+
+// A JSON string; bytes outside printable ASCII are written as \u00XX (Latin-1), so the text
+// stays valid UTF-8 whatever the tape holds.
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      json += c;
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+      json += escape;
+    }
+  }
+  return json + "\"";
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", seconds);
+  return text;
+}
+
+std::string PassList(const std::vector<size_t>& passes, bool json) {
+  std::string text;
+  for (size_t i = 0; i < passes.size(); ++i) {
+    if (i > 0)
+      text += json ? "," : " ";
+    text += std::to_string(passes[i] + 1);
+  }
+  return text;
+}
+
+// A run of missing block numbers and the stretch of the recording in which they lie: from
+// the end of the good block before them to the start of the good block after them.
+struct Gap {
+  uint32_t first = 0;
+  uint32_t last = 0;
+  bool open = false;  // the file's last block was not found: the run goes on past first
+  double from = 0.0;
+  double to = 0.0;
+};
+
+std::vector<Gap> GapsOf(const Recovery& recovery, size_t fileIndex) {
+  const RecoveredFile& file = recovery.files[fileIndex];
+  const size_t firstBlock = file.blocks.front();
+  const size_t lastBlock = file.blocks.back();
+  // The stretch before the file's first block starts at the end of the tape's block before.
+  const double fileFrom = firstBlock > 0 ? recovery.blocks[firstBlock - 1].endSeconds : 0.0;
+  const double fileTo = lastBlock + 1 < recovery.blocks.size()
+                            ? recovery.blocks[lastBlock + 1].startSeconds
+                            : recovery.lengthSeconds;
+  std::vector<Gap> gaps;
+  double previousEnd = fileFrom;
+  uint32_t expected = file.firstNumber;
+  for (size_t index : file.blocks) {
+    const MergedBlock& block = recovery.blocks[index];
+    if (block.identity.number > expected)
+      gaps.push_back(
+          Gap{expected, block.identity.number - 1u, false, previousEnd, block.startSeconds});
+    expected = uint32_t{block.identity.number} + 1;
+    previousEnd = block.endSeconds;
+  }
+  if (!file.lastFound)
+    gaps.push_back(Gap{expected, expected, true, previousEnd, std::max(previousEnd, fileTo)});
+  return gaps;
+}
+
+size_t BestPass(const Recovery& recovery) {
+  size_t best = 0;
+  for (size_t p = 1; p < recovery.passes.size(); ++p) {
+    if (recovery.passes[p].blocks.size() > recovery.passes[best].blocks.size())
+      best = p;
+  }
+  return best;
+}
+
+size_t Disagreements(const Recovery& recovery) {
+  size_t count = 0;
+  for (const MergedBlock& block : recovery.blocks)
+    count += block.disagreement ? 1 : 0;
+  return count;
+}
+
+size_t MissingCount(const Recovery& recovery) {
+  size_t count = 0;
+  for (const RecoveredFile& file : recovery.files)
+    count += file.missing.size();
+  return count;
+}
+
+std::string Plural(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+void WriteText(const Recovery& recovery, const RecordingSettings& recording,
+               const std::string& imageName, std::ostream& out) {
+  const uint32_t rate = recovery.passes.empty() ? 0 : recovery.passes.front().sampleRate;
+  out << "Recording " << Describe(recording.name, false) << ": " << FormatName(recording.kind)
+      << ", " << rate << " samples per second, " << TapeTime(recovery.lengthSeconds) << " long\n";
+  for (size_t p = 0; p < recovery.passes.size(); ++p) {
+    out << "Pass " << p + 1 << " (" << Describe(recovery.passes[p].settings)
+        << "): " << Plural(recovery.passes[p].blocks.size(), "good block", "good blocks") << '\n';
+  }
+
+  for (size_t f = 0; f < recovery.files.size(); ++f) {
+    const RecoveredFile& file = recovery.files[f];
+    const MergedBlock& first = recovery.blocks[file.blocks.front()];
+    out << "\nFile \"" << Printable(file.name) << "\", load address " << Hex(file.load, 8)
+        << ", from " << TapeTime(first.startSeconds) << ": "
+        << Plural(file.blocks.size(), "block", "blocks") << " found";
+    if (file.missing.empty() && file.lastFound)
+      out << ", none missing\n";
+    else
+      out << ", " << file.missing.size() << " missing"
+          << (file.lastFound ? "" : ", last block not found") << '\n';
+    for (const Gap& gap : GapsOf(recovery, f)) {
+      if (gap.open)
+        out << "  not found: blocks from " << Hex2(gap.first) << " on";
+      else if (gap.first == gap.last)
+        out << "  missing: block " << Hex2(gap.first);
+      else
+        out << "  missing: blocks " << Hex2(gap.first) << " to " << Hex2(gap.last);
+      out << ", between " << TapeTime(gap.from) << " and " << TapeTime(gap.to) << '\n';
+    }
+    for (size_t index : file.blocks) {
+      const MergedBlock& block = recovery.blocks[index];
+      out << "  block " << Hex2(block.identity.number) << "  " << TapeTime(block.startSeconds)
+          << " to " << TapeTime(block.endSeconds) << "  "
+          << (block.passes.size() == 1 ? "pass " : "passes ") << PassList(block.passes, false);
+      if (block.disagreement)
+        out << "  (read differently; kept the version of "
+            << (block.keptPasses.size() == 1 ? "pass " : "passes ")
+            << PassList(block.keptPasses, false) << ")";
+      out << '\n';
+    }
+  }
+
+  out << '\n';
+  const size_t disagreements = Disagreements(recovery);
+  out << "Total: " << Plural(recovery.blocks.size(), "good block", "good blocks") << " in "
+      << Plural(recovery.files.size(), "file", "files") << ", " << MissingCount(recovery)
+      << " missing";
+  if (disagreements > 0)
+    out << ", " << Plural(disagreements, "block", "blocks") << " read differently by the passes";
+  if (!recovery.passes.empty()) {
+    const size_t best = BestPass(recovery);
+    out << "; the best single pass (" << best + 1 << ") found "
+        << recovery.passes[best].blocks.size();
+  }
+  out << "; written to " << Describe(imageName, true) << '\n';
+}
+
+void WriteJson(const Recovery& recovery, const RecordingSettings& recording,
+               const std::string& imageName, std::ostream& out) {
+  const uint32_t rate = recovery.passes.empty() ? 0 : recovery.passes.front().sampleRate;
+  out << "{\n  \"recording\": " << JsonString(recording.name) << ",\n  \"format\": \""
+      << FormatName(recording.kind) << "\",\n  \"sampleRate\": " << rate
+      << ",\n  \"seconds\": " << Seconds(recovery.lengthSeconds)
+      << ",\n  \"image\": " << JsonString(imageName) << ",\n  \"passes\": [";
+  for (size_t p = 0; p < recovery.passes.size(); ++p) {
+    const PassSettings& settings = recovery.passes[p].settings;
+    const char* method = settings.method == MainProgram_ns::MeasureMethod::kSign   ? "sign"
+                         : settings.method == MainProgram_ns::MeasureMethod::kPeak ? "peak"
+                                                                                   : "csw";
+    out << (p > 0 ? "," : "") << "\n    {\"pass\": " << p + 1 << ", \"method\": \"" << method
+        << "\", \"phase\": \"" << (settings.normalPhase ? "normal" : "shifted")
+        << "\", \"blocks\": " << recovery.passes[p].blocks.size() << "}";
+  }
+  out << "\n  ],\n  \"files\": [";
+  for (size_t f = 0; f < recovery.files.size(); ++f) {
+    const RecoveredFile& file = recovery.files[f];
+    out << (f > 0 ? "," : "") << "\n    {\"name\": " << JsonString(file.name) << ", \"load\": \""
+        << Hex(file.load, 8) << "\", \"lastBlockFound\": " << (file.lastFound ? "true" : "false")
+        << ", \"missing\": [";
+    for (size_t m = 0; m < file.missing.size(); ++m)
+      out << (m > 0 ? ", " : "") << file.missing[m];
+    out << "],\n     \"gaps\": [";
+    const std::vector<Gap> gaps = GapsOf(recovery, f);
+    for (size_t g = 0; g < gaps.size(); ++g) {
+      const Gap& gap = gaps[g];
+      out << (g > 0 ? "," : "") << "\n       {\"firstBlock\": " << gap.first;
+      if (gap.open)
+        out << ", \"lastBlock\": null";
+      else
+        out << ", \"lastBlock\": " << gap.last;
+      out << ", \"from\": " << Seconds(gap.from) << ", \"to\": " << Seconds(gap.to)
+          << ", \"fromTime\": \"" << TapeTime(gap.from) << "\", \"toTime\": \"" << TapeTime(gap.to)
+          << "\"}";
+    }
+    out << (gaps.empty() ? "" : "\n     ") << "],\n     \"blocks\": [";
+    for (size_t b = 0; b < file.blocks.size(); ++b) {
+      const MergedBlock& block = recovery.blocks[file.blocks[b]];
+      out << (b > 0 ? "," : "") << "\n       {\"number\": " << block.identity.number
+          << ", \"start\": " << Seconds(block.startSeconds)
+          << ", \"end\": " << Seconds(block.endSeconds)
+          << ", \"last\": " << (block.identity.Last() ? "true" : "false") << ", \"passes\": ["
+          << PassList(block.passes, true) << "], \"keptFrom\": ["
+          << PassList(block.keptPasses, true)
+          << "], \"readDifferently\": " << (block.disagreement ? "true" : "false") << "}";
+    }
+    out << "\n     ]}";
+  }
+  const size_t best = recovery.passes.empty() ? 0 : BestPass(recovery);
+  out << (recovery.files.empty() ? "" : "\n  ")
+      << "],\n  \"total\": {\"blocks\": " << recovery.blocks.size()
+      << ", \"files\": " << recovery.files.size() << ", \"missing\": " << MissingCount(recovery)
+      << ", \"readDifferently\": " << Disagreements(recovery) << ", \"bestPass\": " << best + 1
+      << ", \"bestPassBlocks\": "
+      << (recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size()) << "}\n}\n";
+}
+
+// True when the output names the recording itself (which the image would overwrite).
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b)
+    return true;
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+}  // namespace
+
+int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
+  std::vector<OptionDefinition> definitions = RecordingOptions();
+  definitions.push_back({"output", true, 'o'});
+  definitions.push_back({"no-compress", false, 'c'});
+  definitions.push_back({"json", false});
+  definitions.push_back({"help", false, 'h'});
+  const ParsedArguments parsed(arguments, definitions, "recover");
+  if (parsed.Has("help")) {
+    io.out << kRecoverHelp;
+    return 0;
+  }
+  const RecordingSettings recording = RecordingFrom(parsed, "recover");
+  if (!parsed.Has("output"))
+    throw UsageError("recover needs -o OUT.uef (see 'varnstow-tool recover --help')");
+  const std::string imageName = parsed.Value("output");
+  if (imageName.empty() || imageName == "-")
+    throw UsageError("recover writes its image to a file: give -o a file name");
+  if (SameFile(imageName, recording.name))
+    throw UsageError("the image would overwrite the recording: give -o another name");
+
+  std::vector<PassResult> passes;
+  for (const PassSettings& pass : PassesFor(recording.kind))
+    passes.push_back(RunPass(recording, pass));
+  const Recovery recovery = MergePasses(std::move(passes));
+
+  BuildImage(recovery, imageName,
+             {MainProgram_ns::kBanner,
+              std::string("The input format was ") + FormatName(recording.kind) + ".",
+              "Recovered by varnstow-tool from " +
+                  Plural(recovery.passes.size(), "decoding pass.", "decoding passes.")});
+  UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, !parsed.Has("no-compress"));
+
+  if (parsed.Has("json"))
+    WriteJson(recovery, recording, imageName, io.out);
+  else
+    WriteText(recovery, recording, imageName, io.out);
+  return 0;
+}
+
+}  // namespace Tool_ns
