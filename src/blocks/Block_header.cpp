@@ -6,17 +6,6 @@ namespace BlockProcessing_ns {
 
 uint32_t HeaderOffset = 0;
 
-namespace {
-
-// Offsets of the header's fields from h.
-constexpr uint64_t kBlockNumberAt = 8;
-constexpr uint64_t kDataLengthAt = 10;
-constexpr uint64_t kFlagAt = 12;
-constexpr uint64_t kHeaderCrcAt = 17;
-constexpr uint64_t kDataAt = 19;
-
-}  // namespace
-
 void ByteBufferType::Empty() {
   std::fill(Bytes.begin(), Bytes.begin() + Fill, uint8_t{0});
   Fill = 0;

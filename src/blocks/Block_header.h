@@ -35,6 +35,15 @@ struct ByteBufferType {
   void Rewind() { Fill = 0; }
 };
 
+// Offsets of the header's fields from h, the position after the name's terminator.
+inline constexpr uint32_t kLoadAddressAt = 0;
+inline constexpr uint32_t kExecAddressAt = 4;
+inline constexpr uint32_t kBlockNumberAt = 8;
+inline constexpr uint32_t kDataLengthAt = 10;
+inline constexpr uint32_t kFlagAt = 12;
+inline constexpr uint32_t kHeaderCrcAt = 17;
+inline constexpr uint32_t kDataAt = 19;
+
 inline constexpr uint8_t kLastBlockFlag = 0x80;
 inline constexpr uint8_t kNoDataFlag = 0x40;
 

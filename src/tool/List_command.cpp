@@ -28,11 +28,11 @@ const char kListHelp[] =
     "  -h, --help   show this text\n";
 
 // Offsets of a block's fields from h, the position after its name's terminator.
-constexpr uint32_t kLoadAt = 0;
-constexpr uint32_t kExecAt = 4;
-constexpr uint32_t kFlagAt = 12;
-constexpr uint32_t kHeaderCrcAt = 17;
-constexpr uint32_t kDataAt = 19;
+constexpr uint32_t kLoadAt = BlockProcessing_ns::kLoadAddressAt;
+constexpr uint32_t kExecAt = BlockProcessing_ns::kExecAddressAt;
+using BlockProcessing_ns::kDataAt;
+using BlockProcessing_ns::kFlagAt;
+using BlockProcessing_ns::kHeaderCrcAt;
 constexpr uint8_t kSyncByte = 0x2A;
 
 std::string Printable(const uint8_t* bytes, size_t count, size_t longest) {

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "blocks/Block_driver.h"
+#include "blocks/Block_header.h"
 #include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"
 #include "uef/Wave_analysis.h"
@@ -18,13 +19,12 @@ namespace {
 // A block's bytes take 10 bits each at 1200 baud.
 constexpr double kBytesPerSecond = 120.0;
 
-// Offsets of a block's fields from h, the position after its name's terminator.
-constexpr size_t kLoadAt = 0;
-constexpr size_t kNumberAt = 8;
-constexpr size_t kLengthAt = 10;
-constexpr size_t kFlagAt = 12;
-constexpr size_t kDataAt = 19;
-constexpr uint8_t kNoDataFlag = 0x40;
+using BlockProcessing_ns::kDataAt;
+using BlockProcessing_ns::kFlagAt;
+using BlockProcessing_ns::kNoDataFlag;
+constexpr size_t kLoadAt = BlockProcessing_ns::kLoadAddressAt;
+constexpr size_t kNumberAt = BlockProcessing_ns::kBlockNumberAt;
+constexpr size_t kLengthAt = BlockProcessing_ns::kDataLengthAt;
 
 uint8_t ByteAt(const std::vector<uint8_t>& bytes, size_t at) {
   return at < bytes.size() ? bytes[at] : 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "render/TapeBuilder.h"
@@ -395,6 +396,140 @@ TEST(RecoverReport, GivesWhereTheMissingBlocksLieAndTheTotals) {
                     "\"total\": {\"blocks\": 4, \"files\": 1, \"missing\": 1, "
                     "\"readDifferently\": 0, \"bestPass\": 1, \"bestPassBlocks\": 4}"))
       << json.report;
+}
+
+// A strict reader of JSON text: true when text is one JSON value and nothing else.
+class JsonReader {
+ public:
+  explicit JsonReader(const std::string& text) : text_(text) {}
+  bool Whole() {
+    Space();
+    if (!Value())
+      return false;
+    Space();
+    return at_ == text_.size();
+  }
+
+ private:
+  void Space() {
+    while (at_ < text_.size() && std::string(" \t\n\r").find(text_[at_]) != std::string::npos)
+      ++at_;
+  }
+  bool Literal(const char* word) {
+    const std::string w(word);
+    if (text_.compare(at_, w.size(), w) != 0)
+      return false;
+    at_ += w.size();
+    return true;
+  }
+  bool String() {
+    if (!Literal("\""))
+      return false;
+    while (at_ < text_.size()) {
+      const auto c = static_cast<unsigned char>(text_[at_++]);
+      if (c == '"')
+        return true;
+      if (c < 0x20 || c >= 0x80)  // the report writes only ASCII
+        return false;
+      if (c == '\\') {
+        if (at_ >= text_.size())
+          return false;
+        const char e = text_[at_++];
+        if (e == 'u') {
+          for (int i = 0; i < 4; ++i) {
+            if (at_ >= text_.size() || !std::isxdigit(static_cast<unsigned char>(text_[at_++])))
+              return false;
+          }
+        } else if (std::string("\"\\/bfnrt").find(e) == std::string::npos) {
+          return false;
+        }
+      }
+    }
+    return false;
+  }
+  bool Number() {
+    const size_t start = at_;
+    if (at_ < text_.size() && text_[at_] == '-')
+      ++at_;
+    while (at_ < text_.size() &&
+           (std::isdigit(static_cast<unsigned char>(text_[at_])) || text_[at_] == '.' ||
+            text_[at_] == 'e' || text_[at_] == 'E' || text_[at_] == '+' || text_[at_] == '-'))
+      ++at_;
+    return at_ > start && std::isdigit(static_cast<unsigned char>(text_[at_ - 1]));
+  }
+  template <class Item>
+  bool Sequence(char close, Item item) {
+    Space();
+    if (at_ < text_.size() && text_[at_] == close) {
+      ++at_;
+      return true;
+    }
+    for (;;) {
+      Space();
+      if (!item())
+        return false;
+      Space();
+      if (at_ >= text_.size())
+        return false;
+      const char c = text_[at_++];
+      if (c == close)
+        return true;
+      if (c != ',')
+        return false;
+    }
+  }
+  bool Value() {
+    if (at_ >= text_.size())
+      return false;
+    switch (text_[at_]) {
+      case '{':
+        ++at_;
+        return Sequence('}', [this] {
+          if (!String())
+            return false;
+          Space();
+          return Literal(":") && (Space(), Value());
+        });
+      case '[':
+        ++at_;
+        return Sequence(']', [this] { return Value(); });
+      case '"':
+        return String();
+      case 't':
+        return Literal("true");
+      case 'f':
+        return Literal("false");
+      case 'n':
+        return Literal("null");
+      default:
+        return Number();
+    }
+  }
+
+  const std::string& text_;
+  size_t at_ = 0;
+};
+
+TEST(RecoverReport, JsonIsWellFormedWhateverTheNamesHold) {
+  EXPECT_TRUE(JsonReader(R"({"a": [1, -2.5, true, null, "x\"\u00E9"], "b": {}})").Whole());
+  for (const char* broken : {R"({"a": 1,})", R"({"a" 1})", "[1, 2", "\"\x01\"", "{} {}"})
+    EXPECT_FALSE(JsonReader(broken).Whole()) << broken;
+
+  TempFolder folder;
+  const std::string name = "Q\"B\\\x07\xE9";
+  const Tape tape = StandardTape({FileSpec{name, 0x1900, 0x1900, Data(300, 4)}});
+  WriteWav(folder / "odd.wav", RenderSamples(tape, Clean()), 44100);
+  const Recovered json = Recover(folder / "odd.wav", folder / "out.uef", {"--json"});
+  EXPECT_TRUE(JsonReader(json.report).Whole()) << json.report;
+  EXPECT_TRUE(Holds(json.report, R"("name": "Q\"B\\\u0007\u00E9")")) << json.report;
+  const Recovered text = Recover(folder / "odd.wav", folder / "out.uef");
+  EXPECT_TRUE(Holds(text.report, "File \"Q\"B\\??\", load address 00001900")) << text.report;
+
+  // The damaged tape's report, with its passes, gaps and blocks.
+  const auto blocks = FileBlocks("DAMAGED", 0x1900, 0x8023, Data(6 * 256, 5));
+  WriteWavOf(folder / "tape.wav", DamagedFile(blocks));
+  EXPECT_TRUE(
+      JsonReader(Recover(folder / "tape.wav", folder / "out.uef", {"--json"}).report).Whole());
 }
 
 std::string Failure(const std::vector<std::string>& arguments) {
