@@ -11,20 +11,7 @@ packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev libgtest-dev libgmock-
 case " $* " in
   *" -DVARNSTOW_TESTS=OFF "*) packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev) ;;
 esac
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "Installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-  else
-    echo "Missing Debian packages (install them as root): ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 build="${1:-build}"
 shift || true

@@ -7,21 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "Installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}" >/dev/null
-  else
-    echo "Missing Debian packages (install them as root): ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+scripts/install-packages.sh --no-install-recommends "${packages[@]}"
 
 build="${1:-build-windows}"
 cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
