@@ -72,15 +72,6 @@ void WriteHeader(int argc, const char* const argv[], std::string& signature) {
       << std::endl;
 }
 
-// True when both names lead to one file: the same name, or two names of an existing file.
-bool NamesSameFile(const std::string& first, const std::string& second) {
-  if (first == second) {
-    return true;
-  }
-  std::error_code error;
-  return std::filesystem::equivalent(first, second, error) && !error;
-}
-
 const char* InputKind() {
   using namespace SoundInput_ns;
   if (CurrentSound == &TheCSWSound) {
@@ -175,6 +166,14 @@ int Run(int argc, const char* const argv[]) {
 }
 
 }  // namespace
+
+bool NamesSameFile(const std::string& first, const std::string& second) {
+  if (first == second) {
+    return true;
+  }
+  std::error_code error;
+  return std::filesystem::equivalent(first, second, error) && !error;
+}
 
 void CheckInputFile() {
   const std::string& input = RunSettings.InputName;

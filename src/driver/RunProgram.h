@@ -16,6 +16,10 @@ int RunProgram(int argc, const char* const argv[]);
 // the file system stores. Folders in the name are not checked.
 void CheckInputFile();
 
+// True when both names lead to one file: the same name, or two names of an existing file. An
+// output for which this holds would replace the input it is made from.
+bool NamesSameFile(const std::string& first, const std::string& second);
+
 // Adds an origin information chunk holding text and a terminating zero to the tape image.
 void WriteOriginText(const std::string& text);
 

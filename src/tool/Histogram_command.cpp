@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "blocks/Bits_and_bytes.h"
+#include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Commands.h"
 #include "tool/Output_file.h"
@@ -468,20 +469,12 @@ void Summarise(std::ostream& out, const std::string& name, const PassSettings& p
   out << "picture: " << Describe(output, true) << '\n';
 }
 
-// Closes the recording however the pass ends.
-struct PassCloser {
-  PassCloser() = default;
-  PassCloser(const PassCloser&) = delete;
-  PassCloser& operator=(const PassCloser&) = delete;
-  ~PassCloser() { EndPass(); }
-};
-
 int DrawHistogram(const ParsedArguments& arguments, ToolStreams& io) {
   const RecordingSettings recording = RecordingFrom(arguments, "histogram");
   if (!arguments.Has("output"))
     throw UsageError("histogram needs --output (see 'varnstow-tool histogram --help')");
   const std::string output = arguments.Value("output");
-  if (output == recording.name)
+  if (MainProgram_ns::NamesSameFile(output, recording.name))
     throw UsageError("the picture would overwrite the recording; give another name");
 
   // A CSW file has no samples to measure by sign: its pulses, as varnstow reads it.

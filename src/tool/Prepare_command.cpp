@@ -7,6 +7,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "driver/RunProgram.h"
 #include "render/TapeBuilder.h"
 #include "sound/Wave_file_handler.h"
 #include "tool/Commands.h"
@@ -149,7 +150,7 @@ int Prepare(const ParsedArguments& arguments, ToolStreams& io) {
   if (!arguments.Has("output"))
     throw UsageError("prepare needs --output (see 'varnstow-tool prepare --help')");
   const std::string output = arguments.Value("output");
-  if (output == input)
+  if (MainProgram_ns::NamesSameFile(output, input))
     throw UsageError("the output would overwrite the input; give another name");
   const std::string channelOption = arguments.Value("channel");
   if (!channelOption.empty() && channelOption != "left" && channelOption != "right" &&

@@ -110,6 +110,7 @@ void EndPass() {
   using namespace SoundInput_ns;
   if (CurrentSound == &TheCSWSound || CurrentSound == &TheWAVSound || CurrentSound == &TheRAWSound)
     CurrentSound->Close();
+  BlockProcessing_ns::SetBlockObserver(nullptr, nullptr);
   StreamSplitter_ns::Tee.clear();
 }
 

@@ -54,7 +54,17 @@ std::string Describe(const PassSettings& pass);
 // SoundInput_ns::CurrentSound; EndPass closes it.
 SoundInput_ns::SoundBase& BeginPass(const RecordingSettings& recording, const PassSettings& pass);
 
-// Closes the recording opened by BeginPass and lets the decoding report again.
+// Closes the recording opened by BeginPass, removes any block observer set for the pass and
+// lets the decoding report again.
 void EndPass();
+
+// Ends the pass (EndPass) however the scope that holds it is left.
+class PassCloser {
+ public:
+  PassCloser() = default;
+  ~PassCloser() { EndPass(); }
+  PassCloser(const PassCloser&) = delete;
+  PassCloser& operator=(const PassCloser&) = delete;
+};
 
 }  // namespace Tool_ns

@@ -53,18 +53,6 @@ void CollectBlock(const BlockProcessing_ns::ByteBufferType& block, void* context
   result.blocks.push_back(std::move(found));
 }
 
-// Clears the block observer and closes the recording however the pass ends.
-class PassGuard {
- public:
-  PassGuard() = default;
-  ~PassGuard() {
-    BlockProcessing_ns::SetBlockObserver(nullptr, nullptr);
-    EndPass();
-  }
-  PassGuard(const PassGuard&) = delete;
-  PassGuard& operator=(const PassGuard&) = delete;
-};
-
 bool Overlap(double startA, double endA, double startB, double endB) {
   return startA <= endB && startB <= endA;
 }
@@ -104,7 +92,7 @@ PassResult RunPass(const RecordingSettings& recording, const PassSettings& pass)
   PassResult result;
   result.settings = pass;
   Collector collector{&result};
-  PassGuard guard;
+  PassCloser closer;
   SoundInput_ns::SoundBase& sound = BeginPass(recording, pass);
   result.sampleRate = sound.SampleRate;
   BlockProcessing_ns::SetBlockObserver(CollectBlock, &collector);

@@ -2,11 +2,11 @@
 // block once, reporting what was found, by which pass, and where the missing blocks lie.
 
 #include <cstdio>
-#include <filesystem>
 #include <ostream>
 #include <sstream>
 
 #include "driver/CommandLine.h"
+#include "driver/RunProgram.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
 #include "uef/Wave_analysis.h"
@@ -277,14 +277,6 @@ void WriteJson(const Recovery& recovery, const RecordingSettings& recording,
       << (recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size()) << "}\n}\n";
 }
 
-// True when the output names the recording itself (which the image would overwrite).
-bool SameFile(const std::string& a, const std::string& b) {
-  if (a == b)
-    return true;
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
-
 }  // namespace
 
 int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
@@ -304,7 +296,7 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   const std::string imageName = parsed.Value("output");
   if (imageName.empty() || imageName == "-")
     throw UsageError("recover writes its image to a file: give -o a file name");
-  if (SameFile(imageName, recording.name))
+  if (MainProgram_ns::NamesSameFile(imageName, recording.name))
     throw UsageError("the image would overwrite the recording: give -o another name");
 
   std::vector<PassResult> passes;

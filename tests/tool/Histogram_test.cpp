@@ -523,6 +523,9 @@ TEST(Histogram, CommandLineMistakesAreUsageErrorsAndHelpDescribesEveryOption) {
                     "usage: the recording must be a .csw, .wav or .raw file"));
   EXPECT_TRUE(
       Holds(Failure({"histogram", tape, "-o", tape}), "usage: the picture would overwrite"));
+  // Another name of the same file.
+  EXPECT_TRUE(Holds(Failure({"histogram", tape, "-o", folder / "./tape.wav"}),
+                    "usage: the picture would overwrite"));
   EXPECT_TRUE(Holds(Failure({"histogram", tape, "-o", "x.svg", "-t", "x"}), "usage: --type"));
   EXPECT_TRUE(Holds(Failure({"histogram", tape, "-o", "x.svg", "--speed"}), "usage: "));
   EXPECT_FALSE(FileExists("x.svg"));

@@ -133,6 +133,26 @@ TEST(Prepare, RefusesWhatItCannotReadWithAClearMessage) {
             std::string::npos);
 }
 
+// The input named again, or by another name of the same file, would be overwritten while read.
+TEST(Prepare, RefusesAnOutputThatIsTheInputItself) {
+  TempFolder folder;
+  const std::string wav = "RIFF not even read";
+  WriteFile(folder / "in.wav", wav);
+  for (const std::string& output : {folder / "in.wav", folder / "./in.wav"}) {
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    Tool_ns::ToolStreams io{in, out, err};
+    try {
+      Tool_ns::PrepareCommand({folder / "in.wav", "-o", output}, io);
+      ADD_FAILURE() << output << " was accepted";
+    } catch (const Tool_ns::UsageError& error) {
+      EXPECT_NE(std::string(error.what()).find("would overwrite the input"), std::string::npos);
+    }
+    EXPECT_EQ(ReadFile(folder / "in.wav"), wav);
+  }
+}
+
 TEST(Prepare, ReadsADataChunkCutShortUpToTheFilesEnd) {
   const WavLayout mono{1, 44100, 16, false, false};
   const std::string whole = WavFile(mono, Pattern());

@@ -560,6 +560,7 @@ TEST(RecoverBadInput, RefusesWhatVarnstowRefusesWithTheSameMessage) {
     EXPECT_FALSE(TestSupport::FileExists(folder / "out.uef")) << name;
   }
   EXPECT_TRUE(Holds(Failure({folder / "short.wav", "-o", folder / "short.wav"}), "overwrite"));
+  EXPECT_TRUE(Holds(Failure({folder / "short.wav", "-o", folder / "./short.wav"}), "overwrite"));
   EXPECT_EQ(ReadFile(folder / "short.wav"), wav.substr(0, 30));
   EXPECT_TRUE(Holds(Failure({folder / "short.wav"}), "needs -o"));
   EXPECT_TRUE(
