@@ -179,14 +179,25 @@ RunningProcess::RunningProcess(const RunOptions& options)
   std::vector<char> writableCommandLine(commandLine.begin(), commandLine.end());
   writableCommandLine.push_back('\0');
   PROCESS_INFORMATION started{};
-  const BOOL created = CreateProcessA(
-      program.c_str(), writableCommandLine.data(), nullptr, nullptr, TRUE, flags,
-      environment.empty() ? nullptr : environment.data(),
-      options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(), &startup, &started);
+  // Wine now and then fails to start a process in a new console with ERROR_INTERNAL_ERROR;
+  // the same call a moment later succeeds. Other failures are reported at once.
+  BOOL created = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    created =
+        CreateProcessA(program.c_str(), writableCommandLine.data(), nullptr, nullptr, TRUE, flags,
+                       environment.empty() ? nullptr : environment.data(),
+                       options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(),
+                       &startup, &started);
+    error = created ? 0 : GetLastError();
+    if (created || error != ERROR_INTERNAL_ERROR) {
+      break;
+    }
+    Sleep(100);
+  }
   closeAll();
   if (!created) {
-    throw std::runtime_error("cannot start " + program + " (error " +
-                             std::to_string(GetLastError()) + ")");
+    throw std::runtime_error("cannot start " + program + " (error " + std::to_string(error) + ")");
   }
   CloseHandle(started.hThread);
   process_ = started.hProcess;
