@@ -18,14 +18,11 @@ std::vector<OptionDefinition> RecordingOptions() {
   return {{"frequency", true, 'f'}, {"type", true, 't'}};
 }
 
-RecordingSettings RecordingFrom(const ParsedArguments& arguments, const std::string& command) {
-  const std::vector<std::string>& operands = arguments.Operands();
-  if (operands.empty())
-    throw UsageError(command + " needs a recording (see 'varnstow-tool " + command + " --help')");
-  if (operands.size() > 1)
-    throw UsageError(command + " takes one recording, not '" + operands[1] + "' as well");
+namespace {
+
+RecordingSettings RecordingNamed(const std::string& name, const ParsedArguments& arguments) {
   RecordingSettings recording;
-  recording.name = operands[0];
+  recording.name = name;
   const std::string extension = LowerExtension(recording.name);
   if (extension == "csw")
     recording.kind = RecordingKind::kCsw;
@@ -48,6 +45,26 @@ RecordingSettings RecordingFrom(const ParsedArguments& arguments, const std::str
   return recording;
 }
 
+}  // namespace
+
+RecordingSettings RecordingFrom(const ParsedArguments& arguments, const std::string& command) {
+  const std::vector<std::string>& operands = arguments.Operands();
+  if (operands.size() > 1)
+    throw UsageError(command + " takes one recording, not '" + operands[1] + "' as well");
+  return RecordingsFrom(arguments, command).front();
+}
+
+std::vector<RecordingSettings> RecordingsFrom(const ParsedArguments& arguments,
+                                              const std::string& command) {
+  const std::vector<std::string>& operands = arguments.Operands();
+  if (operands.empty())
+    throw UsageError(command + " needs a recording (see 'varnstow-tool " + command + " --help')");
+  std::vector<RecordingSettings> recordings;
+  for (const std::string& operand : operands)
+    recordings.push_back(RecordingNamed(operand, arguments));
+  return recordings;
+}
+
 std::vector<PassSettings> PassesFor(RecordingKind kind) {
   using MainProgram_ns::MeasureMethod;
   if (kind == RecordingKind::kCsw)
@@ -58,8 +75,33 @@ std::vector<PassSettings> PassesFor(RecordingKind kind) {
           {MeasureMethod::kPeak, false}};
 }
 
+std::vector<PassSettings> DemodulatorPasses(unsigned channels) {
+  PassSettings pass;
+  pass.demodulator = true;
+  pass.channels = channels;
+  std::vector<PassSettings> passes;
+  if (channels > 1) {
+    for (unsigned c = 0; c < channels; ++c) {
+      pass.channel = static_cast<int>(c);
+      passes.push_back(pass);
+    }
+  }
+  pass.channel = -1;
+  passes.push_back(pass);
+  return passes;
+}
+
 std::string Describe(const PassSettings& pass) {
   using MainProgram_ns::MeasureMethod;
+  if (pass.demodulator) {
+    if (pass.channels <= 1)
+      return "demodulator";
+    if (pass.channel < 0)
+      return "demodulator, channels mixed";
+    if (pass.channels == 2)
+      return pass.channel == 0 ? "demodulator, left channel" : "demodulator, right channel";
+    return "demodulator, channel " + std::to_string(pass.channel + 1);
+  }
   const char* method = pass.method == MeasureMethod::kSign   ? "sign"
                        : pass.method == MeasureMethod::kPeak ? "peak"
                                                              : "CSW pulses";

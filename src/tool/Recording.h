@@ -34,18 +34,31 @@ std::vector<OptionDefinition> RecordingOptions();
 // .raw (in any case), as varnstow accepts.
 RecordingSettings RecordingFrom(const ParsedArguments& arguments, const std::string& command);
 
-// How one pass measures the waves: the sign or peak method, or a CSW file's pulses, and the
-// phase (false: varnstow's -p).
+// Every recording named by the command's operands (at least one), each read with the options
+// above; raises UsageError as RecordingFrom does.
+std::vector<RecordingSettings> RecordingsFrom(const ParsedArguments& arguments,
+                                              const std::string& command);
+
+// How one pass reads the recording: as varnstow does, measuring the waves by the sign or peak
+// method or a CSW file's pulses, in a phase (false: varnstow's -p); or through the tool's own
+// demodulator, on one channel or the mix of all.
 struct PassSettings {
   MainProgram_ns::MeasureMethod method = MainProgram_ns::MeasureMethod::kSign;
   bool normalPhase = true;
+  bool demodulator = false;
+  int channel = -1;       // the demodulator's channel, from 0; -1 for the mix (or the only one)
+  unsigned channels = 1;  // how many the recording has
 };
 
 // The passes varnstow offers for the recording: sign and peak method in both phases for
 // samples, the two phases for a CSW file.
 std::vector<PassSettings> PassesFor(RecordingKind kind);
 
-// "sign, normal phase", "CSW pulses, shifted phase" and the like.
+// The demodulator's passes over a recording of that many channels: the only channel, or each
+// channel and the mix of all.
+std::vector<PassSettings> DemodulatorPasses(unsigned channels);
+
+// "sign, normal phase", "CSW pulses, shifted phase", "demodulator, left channel" and the like.
 std::string Describe(const PassSettings& pass);
 
 // Starts a pass: (re)opens the recording as varnstow does with these settings, refusing it with

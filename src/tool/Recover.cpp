@@ -7,6 +7,7 @@
 
 #include "blocks/Block_driver.h"
 #include "blocks/Block_header.h"
+#include "demod/Crc_repair.h"
 #include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"
 #include "uef/Wave_analysis.h"
@@ -18,9 +19,12 @@ namespace {
 
 // A block's bytes take 10 bits each at 1200 baud.
 constexpr double kBytesPerSecond = 120.0;
+// The chunk that sets the rate of the data chunks after it: 16 bits, in baud.
+constexpr uint16_t kBaudRateChunk = 0x0117;
 
 using BlockProcessing_ns::kDataAt;
 using BlockProcessing_ns::kFlagAt;
+using BlockProcessing_ns::kHeaderCrcAt;
 using BlockProcessing_ns::kNoDataFlag;
 constexpr size_t kLoadAt = BlockProcessing_ns::kLoadAddressAt;
 constexpr size_t kNumberAt = BlockProcessing_ns::kBlockNumberAt;
@@ -102,15 +106,17 @@ PassResult RunPass(const RecordingSettings& recording, const PassSettings& pass)
   return result;
 }
 
-Recovery MergePasses(std::vector<PassResult> passes) {
-  Recovery recovery;
-  recovery.passes = std::move(passes);
+namespace {
 
-  // Every version of every block, with the passes that read it so.
+// One take's blocks merged: candidates by identity and overlapping span, versions by their
+// bytes proper.
+std::vector<MergedBlock> MergeTake(const std::vector<PassResult>& passes, size_t take) {
   struct Version {
     std::vector<uint8_t> proper;
-    std::vector<uint8_t> bytes;  // as the first pass to read this version read it
+    const FoundBlock* found;  // as the first pass to read this version read it
     std::vector<size_t> passes;
+    bool plain = false;  // some pass read it without repair
+    int repairedBits = 0;
   };
   struct Candidate {
     BlockIdentity identity;
@@ -120,10 +126,10 @@ Recovery MergePasses(std::vector<PassResult> passes) {
   };
   std::vector<Candidate> candidates;
 
-  for (size_t p = 0; p < recovery.passes.size(); ++p) {
-    const PassResult& pass = recovery.passes[p];
-    recovery.lengthSeconds = std::max(recovery.lengthSeconds, pass.lengthSeconds);
-    for (const FoundBlock& found : pass.blocks) {
+  for (size_t p = 0; p < passes.size(); ++p) {
+    if (passes[p].take != take)
+      continue;
+    for (const FoundBlock& found : passes[p].blocks) {
       const BlockIdentity identity = IdentifyBlock(found.bytes);
       std::vector<uint8_t> proper = BlockProper(found.bytes, identity.length);
       Candidate* same = nullptr;
@@ -141,9 +147,12 @@ Recovery MergePasses(std::vector<PassResult> passes) {
       auto version = std::find_if(same->versions.begin(), same->versions.end(),
                                   [&](const Version& v) { return v.proper == proper; });
       if (version == same->versions.end()) {
-        same->versions.push_back(Version{std::move(proper), found.bytes, {}});
+        same->versions.push_back(Version{std::move(proper), &found, {}, false, found.repairedBits});
         version = same->versions.end() - 1;
       }
+      if (!found.repaired)
+        version->plain = true;
+      version->repairedBits = std::min(version->repairedBits, found.repairedBits);
       // A pass may read one stretch twice (a block rejoined from its failed halves as well
       // as read whole): it counts once.
       if (std::find(version->passes.begin(), version->passes.end(), p) == version->passes.end())
@@ -151,32 +160,209 @@ Recovery MergePasses(std::vector<PassResult> passes) {
     }
   }
 
+  std::vector<MergedBlock> blocks;
   for (Candidate& candidate : candidates) {
-    // The version most passes read; on a tie the one the earliest pass read (versions are
-    // stored in the order first met, and passes in order).
+    // A version read without repair comes first; then the version most passes read; on a tie
+    // the one the earliest pass read (versions are stored in the order first met, and passes
+    // in order).
     const Version* kept = &candidate.versions.front();
     for (const Version& version : candidate.versions) {
+      if (version.plain != kept->plain) {
+        if (version.plain)
+          kept = &version;
+        continue;
+      }
       if (version.passes.size() > kept->passes.size() ||
           (version.passes.size() == kept->passes.size() &&
            version.passes.front() < kept->passes.front()))
         kept = &version;
     }
     MergedBlock block;
-    block.identity = IdentifyBlock(kept->bytes);
-    block.bytes = kept->bytes;
+    block.identity = IdentifyBlock(kept->found->bytes);
+    block.bytes = kept->found->bytes;
     block.startSeconds = candidate.start;
     block.endSeconds = candidate.end;
     block.keptPasses = kept->passes;
+    block.baud = kept->found->baud;
+    block.take = take;
+    block.repaired = !kept->plain;
+    block.repairedBits = kept->plain ? 0 : kept->repairedBits;
     for (const Version& version : candidate.versions)
       block.passes.insert(block.passes.end(), version.passes.begin(), version.passes.end());
     std::sort(block.passes.begin(), block.passes.end());
     block.passes.erase(std::unique(block.passes.begin(), block.passes.end()), block.passes.end());
     block.disagreement = candidate.versions.size() > 1;
-    recovery.blocks.push_back(std::move(block));
+    blocks.push_back(std::move(block));
   }
-  std::stable_sort(
-      recovery.blocks.begin(), recovery.blocks.end(),
-      [](const MergedBlock& a, const MergedBlock& b) { return a.startSeconds < b.startSeconds; });
+  std::stable_sort(blocks.begin(), blocks.end(), [](const MergedBlock& a, const MergedBlock& b) {
+    return a.startSeconds < b.startSeconds;
+  });
+  return blocks;
+}
+
+bool SameIdentity(const BlockIdentity& a, const BlockIdentity& b) {
+  return a.SameBlock(b) && a.length == b.length;
+}
+
+// Puts a later take's blocks into the row of the takes before: a block met again joins it (the
+// better version kept, as within a take), and a block not met yet goes in where the take has it,
+// after the block it follows there.
+void AlignTake(std::vector<MergedBlock>& row, std::vector<MergedBlock> take) {
+  size_t cursor = 0;
+  for (MergedBlock& block : take) {
+    size_t same = row.size();
+    for (size_t k = cursor; k < row.size(); ++k) {
+      if (SameIdentity(row[k].identity, block.identity)) {
+        same = k;
+        break;
+      }
+    }
+    if (same == row.size()) {
+      row.insert(row.begin() + static_cast<std::ptrdiff_t>(cursor), std::move(block));
+      ++cursor;
+      continue;
+    }
+    MergedBlock& met = row[same];
+    const bool sameBytes = BlockProper(met.bytes, met.identity.length) ==
+                           BlockProper(block.bytes, block.identity.length);
+    const bool better =
+        !sameBytes &&
+        ((met.repaired && !block.repaired) ||
+         (met.repaired == block.repaired && block.keptPasses.size() > met.keptPasses.size()));
+    std::vector<size_t> passes = met.passes;
+    passes.insert(passes.end(), block.passes.begin(), block.passes.end());
+    std::sort(passes.begin(), passes.end());
+    if (better) {
+      block.disagreement = true;
+      met = std::move(block);
+    } else if (sameBytes) {
+      met.keptPasses.insert(met.keptPasses.end(), block.keptPasses.begin(), block.keptPasses.end());
+      std::sort(met.keptPasses.begin(), met.keptPasses.end());
+      met.repaired = met.repaired && block.repaired;
+    } else {
+      met.disagreement = true;
+    }
+    met.passes = std::move(passes);
+    cursor = same + 1;
+  }
+}
+
+// Combines the failed readings of blocks that no pass read well (see MergePasses).
+void VoteFailedBlocks(const std::vector<PassResult>& passes, std::vector<MergedBlock>& row) {
+  struct Group {
+    BlockIdentity identity;
+    std::vector<const FoundBlock*> readings;
+    std::vector<size_t> passes;
+  };
+  std::vector<Group> groups;
+  for (size_t p = 0; p < passes.size(); ++p) {
+    for (const FoundBlock& failed : passes[p].failed) {
+      if (failed.soft.size() != 8 * failed.bytes.size())
+        continue;
+      const BlockIdentity identity = IdentifyBlock(failed.bytes);
+      const bool found = std::any_of(row.begin(), row.end(), [&](const MergedBlock& block) {
+        return SameIdentity(block.identity, identity);
+      });
+      if (found)
+        continue;
+      auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
+        return SameIdentity(g.identity, identity) &&
+               g.readings.front()->bytes.size() == failed.bytes.size();
+      });
+      if (group == groups.end()) {
+        groups.push_back(Group{identity, {}, {}});
+        group = groups.end() - 1;
+      }
+      group->readings.push_back(&failed);
+      group->passes.push_back(p);
+    }
+  }
+  for (const Group& group : groups) {
+    if (group.readings.size() < 2)
+      continue;
+    const FoundBlock& first = *group.readings.front();
+    std::vector<float> soft(first.soft.size(), 0.0f);
+    for (const FoundBlock* reading : group.readings) {
+      for (size_t i = 0; i < soft.size(); ++i)
+        soft[i] += reading->soft[i];
+    }
+    std::vector<uint8_t> bytes(first.bytes.size(), 0);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      for (int b = 0; b < 8; ++b) {
+        float& value = soft[8 * i + static_cast<size_t>(b)];
+        value /= static_cast<float>(group.readings.size());
+        if (value > 0.0f)
+          bytes[i] = static_cast<uint8_t>(bytes[i] | 1u << b);
+      }
+    }
+    bytes[0] = first.bytes[0];
+    const BlockIdentity identity = IdentifyBlock(bytes);
+    const size_t h = identity.name.size() + 2;
+    const size_t dataAt = h + kDataAt;
+    if (identity.length != bytes.size() || dataAt > bytes.size())
+      continue;
+    const int headerFlips = Demod_ns::CheckOrRepair(bytes, soft, 1, h + kHeaderCrcAt);
+    if (headerFlips != 0)
+      continue;  // the header read alike in every pass; a change there would be a guess
+    int dataFlips = 0;
+    if (bytes.size() > dataAt) {
+      dataFlips = Demod_ns::CheckOrRepair(bytes, soft, dataAt, bytes.size() - 2);
+      if (dataFlips < 0)
+        continue;
+    }
+    MergedBlock block;
+    block.identity = IdentifyBlock(bytes);
+    block.bytes = std::move(bytes);
+    block.startSeconds = first.startSeconds;
+    block.endSeconds = first.endSeconds;
+    block.passes = group.passes;
+    block.keptPasses = group.passes;
+    block.baud = first.baud;
+    block.take = passes[group.passes.front()].take;
+    block.voted = true;
+    block.repaired = dataFlips > 0;
+    block.repairedBits = dataFlips;
+    // In the row after the block before it in its file, or before the block after it; else
+    // after the last block of its take that starts before it.
+    size_t at = row.size();
+    for (size_t k = 0; k < row.size(); ++k) {
+      const BlockIdentity& other = row[k].identity;
+      if (other.name == block.identity.name && other.load == block.identity.load) {
+        if (other.number + 1 == block.identity.number) {
+          at = k + 1;
+          break;
+        }
+        if (other.number == block.identity.number + 1) {
+          at = k;
+          break;
+        }
+      }
+      if (row[k].take == block.take && row[k].startSeconds < block.startSeconds)
+        at = k + 1;
+    }
+    row.insert(row.begin() + static_cast<std::ptrdiff_t>(at), std::move(block));
+  }
+}
+
+}  // namespace
+
+Recovery MergePasses(std::vector<PassResult> passes) {
+  Recovery recovery;
+  recovery.passes = std::move(passes);
+  size_t takes = 0;
+  for (const PassResult& pass : recovery.passes) {
+    takes = std::max(takes, pass.take + 1);
+    if (pass.take == 0)
+      recovery.lengthSeconds = std::max(recovery.lengthSeconds, pass.lengthSeconds);
+  }
+  for (size_t take = 0; take < takes; ++take) {
+    std::vector<MergedBlock> blocks = MergeTake(recovery.passes, take);
+    if (take == 0)
+      recovery.blocks = std::move(blocks);
+    else
+      AlignTake(recovery.blocks, std::move(blocks));
+  }
+  VoteFailedBlocks(recovery.passes, recovery.blocks);
 
   // Files: a block continues the file of the block before it when that one was not the last,
   // its number is higher, and either it has the same name and load address or its number
@@ -184,9 +370,13 @@ Recovery MergePasses(std::vector<PassResult> passes) {
   // its number says are missing would fit in the stretch between the two. A file's first
   // block with a number above 0 means the blocks before it are missing, if they would fit in
   // the stretch since the block before; otherwise the file is taken to be numbered from there.
-  auto fits = [&](uint32_t missing, const MergedBlock& before, double from) {
-    const double blockSeconds = static_cast<double>(before.identity.length) / kBytesPerSecond;
-    return static_cast<double>(missing) * blockSeconds * 0.5 <= before.startSeconds - from + 0.5;
+  // Blocks of different takes have no stretch between them to measure: their numbers tell.
+  auto fits = [&](uint32_t missing, const MergedBlock& block, double from, size_t fromTake) {
+    if (fromTake != block.take)
+      return true;
+    const double blockSeconds =
+        static_cast<double>(block.identity.length) * 10.0 / static_cast<double>(block.baud);
+    return static_cast<double>(missing) * blockSeconds * 0.5 <= block.startSeconds - from + 0.5;
   };
   for (size_t i = 0; i < recovery.blocks.size(); ++i) {
     const MergedBlock& block = recovery.blocks[i];
@@ -197,16 +387,18 @@ Recovery MergePasses(std::vector<PassResult> passes) {
       const MergedBlock& previous = recovery.blocks[file.blocks.back()];
       const BlockIdentity& last = previous.identity;
       const bool sameFile = last.name == identity.name && last.load == identity.load;
-      continues = !file.lastFound && identity.number > last.number &&
-                  (sameFile || identity.number == last.number + 1) &&
-                  fits(identity.number - last.number - 1u, block, previous.endSeconds);
+      continues =
+          !file.lastFound && identity.number > last.number &&
+          (sameFile || identity.number == last.number + 1) &&
+          fits(identity.number - last.number - 1u, block, previous.endSeconds, previous.take);
     }
     if (!continues) {
       RecoveredFile file;
       file.name = identity.name;
       file.load = identity.load;
       const double from = i > 0 ? recovery.blocks[i - 1].endSeconds : 0.0;
-      file.firstNumber = fits(identity.number, block, from) ? 0 : identity.number;
+      const size_t fromTake = i > 0 ? recovery.blocks[i - 1].take : block.take;
+      file.firstNumber = fits(identity.number, block, from, fromTake) ? 0 : identity.number;
       recovery.files.push_back(file);
     }
     RecoveredFile& file = recovery.files.back();
@@ -233,13 +425,26 @@ void BuildImage(const Recovery& recovery, const std::string& imageName,
   for (const std::string& origin : origins)
     MainProgram_ns::WriteOriginText(origin);
   BlockProcessing_ns::ResetBlockDriver();
+  // Blocks read at another rate than 1200 baud go in after a chunk that sets their rate, and
+  // a chunk that sets 1200 again follows them.
+  uint16_t baud = 1200;
+  auto setBaud = [&](uint16_t wanted) {
+    if (wanted == baud)
+      return;
+    const uint8_t rate[2] = {static_cast<uint8_t>(wanted & 0xFF),
+                             static_cast<uint8_t>(wanted >> 8)};
+    TheUEFImage.WriteChunk(kBaudRateChunk, 2, rate);
+    baud = wanted;
+  };
   for (const MergedBlock& block : recovery.blocks) {
+    setBaud(block.baud);
     BlockProcessing_ns::WriteLeadTone();
     TheUEFImage.WriteChunk(UEFFormat_ns::kImplicitDataChunk,
                            static_cast<uint32_t>(block.bytes.size()), block.bytes.data());
     if (block.identity.Last())
       BlockProcessing_ns::WriteFileTrailer();
   }
+  setBaud(1200);
 }
 
 std::string TapeTime(double seconds) {

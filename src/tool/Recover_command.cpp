@@ -1,6 +1,7 @@
 // varnstow-tool recover: decodes a recording in every way varnstow can and keeps every good
 // block once, reporting what was found, by which pass, and where the missing blocks lie.
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "driver/RunProgram.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
+#include "tool/Signal_reader.h"
 #include "uef/Wave_analysis.h"
 
 namespace Tool_ns {
@@ -16,17 +18,24 @@ namespace Tool_ns {
 namespace {
 
 const char kRecoverHelp[] =
-    "Usage: varnstow-tool recover RECORDING -o OUT.uef [options]\n"
+    "Usage: varnstow-tool recover RECORDING [RECORDING...] -o OUT.uef [options]\n"
     "\n"
     "Decodes a recording (CSW, WAV or RAW) once for every way varnstow can read it (the sign\n"
     "and the peak method in the normal and the shifted phase, as varnstow without and with\n"
     "-l p and -p; for a CSW file the two phases), each pass exactly as varnstow decodes, and\n"
-    "merges the passes: every block that passes both checksums in any pass goes into the\n"
-    "image once, in the order in which the blocks lie on the tape, with varnstow's tones and\n"
-    "gaps. Where passes read one block differently, the version most of them read is kept.\n"
-    "The report on standard output shows each file's blocks, which pass found each, the\n"
-    "numbers of the blocks missing and where in the recording (minutes:seconds.tenths) to\n"
-    "look for them, and the totals.\n"
+    "once more through the tool's own demodulator, which reads the recording at its full\n"
+    "resolution (WAV files of 8 to 32 bits or floating point, any channels and rate: each\n"
+    "channel and their mix), decides each bit on its tones' energy, follows the tape's speed,\n"
+    "reads 300 baud blocks too, and mends a block that fails its checksum by a bit or two\n"
+    "where it is sure of the rest. It merges the passes: every block that passes both\n"
+    "checksums in any pass goes into the image once, in the order in which the blocks lie on\n"
+    "the tape, with varnstow's tones and gaps. Where passes read one block differently, a\n"
+    "version read without repair is kept, else the one most of them read. Given several\n"
+    "recordings of one tape, it merges the blocks of all, and a block that failed in every\n"
+    "pass is combined bit by bit from its failed readings and kept if its checksums pass.\n"
+    "The report on standard output shows each file's blocks, which pass found each (and which\n"
+    "were repaired or combined), the numbers of the blocks missing and where in the recording\n"
+    "(minutes:seconds.tenths) to look for them, and the totals.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE          the UEF image to write (required)\n"
@@ -160,14 +169,63 @@ std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-void WriteText(const Recovery& recovery, const RecordingSettings& recording,
+// How a block was read, after its passes: "" when plainly.
+std::string HowRead(const MergedBlock& block, bool takes) {
+  std::string text;
+  if (block.baud != 1200)
+    text += ", " + std::to_string(block.baud) + " baud";
+  if (takes)
+    text += ", take " + std::to_string(block.take + 1);
+  if (block.voted)
+    text += ", combined from failed readings";
+  if (block.repaired)
+    text += block.repairedBits > 0
+                ? ", repaired (" + Plural(static_cast<size_t>(block.repairedBits), "bit", "bits") +
+                      " flipped)"
+                : ", repaired (its synchronisation byte)";
+  return text.empty() ? text : "  (" + text.substr(2) + ")";
+}
+
+size_t CountOf(const Recovery& recovery, bool MergedBlock::*flag) {
+  size_t count = 0;
+  for (const MergedBlock& block : recovery.blocks)
+    count += block.*flag ? 1 : 0;
+  return count;
+}
+
+uint32_t RateOfTake(const Recovery& recovery, size_t take) {
+  for (const PassResult& pass : recovery.passes) {
+    if (pass.take == take)
+      return pass.sampleRate;
+  }
+  return 0;
+}
+
+double LengthOfTake(const Recovery& recovery, size_t take) {
+  double length = 0.0;
+  for (const PassResult& pass : recovery.passes) {
+    if (pass.take == take)
+      length = std::max(length, pass.lengthSeconds);
+  }
+  return length;
+}
+
+void WriteText(const Recovery& recovery, const std::vector<RecordingSettings>& recordings,
                const std::string& imageName, std::ostream& out) {
-  const uint32_t rate = recovery.passes.empty() ? 0 : recovery.passes.front().sampleRate;
-  out << "Recording " << Describe(recording.name, false) << ": " << FormatName(recording.kind)
-      << ", " << rate << " samples per second, " << TapeTime(recovery.lengthSeconds) << " long\n";
+  const bool takes = recordings.size() > 1;
+  for (size_t t = 0; t < recordings.size(); ++t) {
+    const RecordingSettings& recording = recordings[t];
+    out << (takes ? "Take " + std::to_string(t + 1) + ": recording " : "Recording ")
+        << Describe(recording.name, false) << ": " << FormatName(recording.kind) << ", "
+        << RateOfTake(recovery, t) << " samples per second, " << TapeTime(LengthOfTake(recovery, t))
+        << " long\n";
+  }
   for (size_t p = 0; p < recovery.passes.size(); ++p) {
-    out << "Pass " << p + 1 << " (" << Describe(recovery.passes[p].settings)
-        << "): " << Plural(recovery.passes[p].blocks.size(), "good block", "good blocks") << '\n';
+    const PassResult& pass = recovery.passes[p];
+    out << "Pass " << p + 1 << " ("
+        << (takes ? "take " + std::to_string(pass.take + 1) + ", " : std::string())
+        << Describe(pass.settings)
+        << "): " << Plural(pass.blocks.size(), "good block", "good blocks") << '\n';
   }
 
   for (size_t f = 0; f < recovery.files.size(); ++f) {
@@ -194,7 +252,8 @@ void WriteText(const Recovery& recovery, const RecordingSettings& recording,
       const MergedBlock& block = recovery.blocks[index];
       out << "  block " << Hex2(block.identity.number) << "  " << TapeTime(block.startSeconds)
           << " to " << TapeTime(block.endSeconds) << "  "
-          << (block.passes.size() == 1 ? "pass " : "passes ") << PassList(block.passes, false);
+          << (block.passes.size() == 1 ? "pass " : "passes ") << PassList(block.passes, false)
+          << HowRead(block, takes);
       if (block.disagreement)
         out << "  (read differently; kept the version of "
             << (block.keptPasses.size() == 1 ? "pass " : "passes ")
@@ -210,6 +269,10 @@ void WriteText(const Recovery& recovery, const RecordingSettings& recording,
       << " missing";
   if (disagreements > 0)
     out << ", " << Plural(disagreements, "block", "blocks") << " read differently by the passes";
+  if (const size_t repaired = CountOf(recovery, &MergedBlock::repaired))
+    out << ", " << repaired << " repaired";
+  if (const size_t voted = CountOf(recovery, &MergedBlock::voted))
+    out << ", " << voted << " combined from failed readings";
   if (!recovery.passes.empty()) {
     const size_t best = BestPass(recovery);
     out << "; the best single pass (" << best + 1 << ") found "
@@ -218,21 +281,34 @@ void WriteText(const Recovery& recovery, const RecordingSettings& recording,
   out << "; written to " << Describe(imageName, true) << '\n';
 }
 
-void WriteJson(const Recovery& recovery, const RecordingSettings& recording,
+void WriteJson(const Recovery& recovery, const std::vector<RecordingSettings>& recordings,
                const std::string& imageName, std::ostream& out) {
-  const uint32_t rate = recovery.passes.empty() ? 0 : recovery.passes.front().sampleRate;
+  const RecordingSettings& recording = recordings.front();
   out << "{\n  \"recording\": " << JsonString(recording.name) << ",\n  \"format\": \""
-      << FormatName(recording.kind) << "\",\n  \"sampleRate\": " << rate
-      << ",\n  \"seconds\": " << Seconds(recovery.lengthSeconds)
-      << ",\n  \"image\": " << JsonString(imageName) << ",\n  \"passes\": [";
+      << FormatName(recording.kind) << "\",\n  \"sampleRate\": " << RateOfTake(recovery, 0)
+      << ",\n  \"seconds\": " << Seconds(recovery.lengthSeconds) << ",\n  \"takes\": [";
+  for (size_t t = 0; t < recordings.size(); ++t) {
+    out << (t > 0 ? "," : "") << "\n    {\"take\": " << t + 1
+        << ", \"recording\": " << JsonString(recordings[t].name) << ", \"format\": \""
+        << FormatName(recordings[t].kind) << "\", \"sampleRate\": " << RateOfTake(recovery, t)
+        << ", \"seconds\": " << Seconds(LengthOfTake(recovery, t)) << "}";
+  }
+  out << "\n  ],\n  \"image\": " << JsonString(imageName) << ",\n  \"passes\": [";
   for (size_t p = 0; p < recovery.passes.size(); ++p) {
     const PassSettings& settings = recovery.passes[p].settings;
-    const char* method = settings.method == MainProgram_ns::MeasureMethod::kSign   ? "sign"
+    const char* method = settings.demodulator                                      ? "demodulator"
+                         : settings.method == MainProgram_ns::MeasureMethod::kSign ? "sign"
                          : settings.method == MainProgram_ns::MeasureMethod::kPeak ? "peak"
                                                                                    : "csw";
-    out << (p > 0 ? "," : "") << "\n    {\"pass\": " << p + 1 << ", \"method\": \"" << method
-        << "\", \"phase\": \"" << (settings.normalPhase ? "normal" : "shifted")
-        << "\", \"blocks\": " << recovery.passes[p].blocks.size() << "}";
+    out << (p > 0 ? "," : "") << "\n    {\"pass\": " << p + 1
+        << ", \"take\": " << recovery.passes[p].take + 1 << ", \"method\": \"" << method << "\"";
+    if (settings.demodulator)
+      out << ", \"channel\": "
+          << (settings.channel < 0 ? std::string("\"mix\"") : std::to_string(settings.channel + 1));
+    else
+      out << ", \"phase\": \"" << (settings.normalPhase ? "normal" : "shifted") << "\"";
+    out << ", \"blocks\": " << recovery.passes[p].blocks.size()
+        << ", \"failedBlocks\": " << recovery.passes[p].failed.size() << "}";
   }
   out << "\n  ],\n  \"files\": [";
   for (size_t f = 0; f < recovery.files.size(); ++f) {
@@ -264,7 +340,11 @@ void WriteJson(const Recovery& recovery, const RecordingSettings& recording,
           << ", \"last\": " << (block.identity.Last() ? "true" : "false") << ", \"passes\": ["
           << PassList(block.passes, true) << "], \"keptFrom\": ["
           << PassList(block.keptPasses, true)
-          << "], \"readDifferently\": " << (block.disagreement ? "true" : "false") << "}";
+          << "], \"readDifferently\": " << (block.disagreement ? "true" : "false")
+          << ", \"baud\": " << block.baud << ", \"take\": " << block.take + 1
+          << ", \"repaired\": " << (block.repaired ? "true" : "false")
+          << ", \"repairedBits\": " << block.repairedBits
+          << ", \"voted\": " << (block.voted ? "true" : "false") << "}";
     }
     out << "\n     ]}";
   }
@@ -272,7 +352,9 @@ void WriteJson(const Recovery& recovery, const RecordingSettings& recording,
   out << (recovery.files.empty() ? "" : "\n  ")
       << "],\n  \"total\": {\"blocks\": " << recovery.blocks.size()
       << ", \"files\": " << recovery.files.size() << ", \"missing\": " << MissingCount(recovery)
-      << ", \"readDifferently\": " << Disagreements(recovery) << ", \"bestPass\": " << best + 1
+      << ", \"readDifferently\": " << Disagreements(recovery)
+      << ", \"repaired\": " << CountOf(recovery, &MergedBlock::repaired)
+      << ", \"voted\": " << CountOf(recovery, &MergedBlock::voted) << ", \"bestPass\": " << best + 1
       << ", \"bestPassBlocks\": "
       << (recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size()) << "}\n}\n";
 }
@@ -290,31 +372,45 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
     io.out << kRecoverHelp;
     return 0;
   }
-  const RecordingSettings recording = RecordingFrom(parsed, "recover");
+  const std::vector<RecordingSettings> recordings = RecordingsFrom(parsed, "recover");
   if (!parsed.Has("output"))
     throw UsageError("recover needs -o OUT.uef (see 'varnstow-tool recover --help')");
   const std::string imageName = parsed.Value("output");
   if (imageName.empty() || imageName == "-")
     throw UsageError("recover writes its image to a file: give -o a file name");
-  if (MainProgram_ns::NamesSameFile(imageName, recording.name))
-    throw UsageError("the image would overwrite the recording: give -o another name");
+  for (const RecordingSettings& recording : recordings) {
+    if (MainProgram_ns::NamesSameFile(imageName, recording.name))
+      throw UsageError("the image would overwrite the recording: give -o another name");
+  }
 
   std::vector<PassResult> passes;
-  for (const PassSettings& pass : PassesFor(recording.kind))
-    passes.push_back(RunPass(recording, pass));
+  for (size_t take = 0; take < recordings.size(); ++take) {
+    const RecordingSettings& recording = recordings[take];
+    // varnstow's own passes where varnstow reads the recording; the demodulator's always.
+    if (ConverterReads(recording, io.err)) {
+      for (const PassSettings& pass : PassesFor(recording.kind)) {
+        passes.push_back(RunPass(recording, pass));
+        passes.back().take = take;
+      }
+    }
+    for (const PassSettings& pass : DemodulatorPasses(ChannelsOf(recording, io.err))) {
+      passes.push_back(RunDemodulatorPass(recording, pass, io.err));
+      passes.back().take = take;
+    }
+  }
   const Recovery recovery = MergePasses(std::move(passes));
 
   BuildImage(recovery, imageName,
              {MainProgram_ns::kBanner,
-              std::string("The input format was ") + FormatName(recording.kind) + ".",
+              std::string("The input format was ") + FormatName(recordings.front().kind) + ".",
               "Recovered by varnstow-tool from " +
                   Plural(recovery.passes.size(), "decoding pass.", "decoding passes.")});
   UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, !parsed.Has("no-compress"));
 
   if (parsed.Has("json"))
-    WriteJson(recovery, recording, imageName, io.out);
+    WriteJson(recovery, recordings, imageName, io.out);
   else
-    WriteText(recovery, recording, imageName, io.out);
+    WriteText(recovery, recordings, imageName, io.out);
   return 0;
 }
 

@@ -1,0 +1,66 @@
+#pragma once
+
+// From bit cells to bytes: start bit 0, eight data bits least significant first, stop bit 1.
+// At 1200 baud a bit is one cell; at 300 baud it is four cells of one tone (four cycles of
+// 1200 Hz or eight of 2400 Hz), whose correlations add up to the bit's.
+
+#include <array>
+#include <cstdint>
+
+#include "demod/Cell_demodulator.h"
+
+namespace Demod_ns {
+
+struct FramedByte {
+  uint8_t value = 0;
+  std::array<float, 8> soft{};  // each data bit's sureness, least significant first (+: a 1)
+  float startSoft = 0.0f;
+  float stopSoft = 0.0f;
+  // Bits of stop or carrier tone between this byte and what came before it (the byte before,
+  // a loss of signal or the start of the recording). Inside a block it is 1, the byte
+  // before's stop bit; before a block's first byte it is the carrier tone's length.
+  uint32_t idleBefore = 0;
+  double startSample = 0.0;
+  double endSample = 0.0;
+
+  bool Framed() const { return stopSoft > 0.0f; }
+};
+
+// Receives the bytes in order, and the losses of signal between them.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Byte(const FramedByte& byte) = 0;
+  // The signal was lost (a gap, a drop-out) after the bytes given so far.
+  virtual void SignalLost(double atSample) = 0;
+};
+
+class ByteFramer final : public CellSink {
+ public:
+  // cellsPerBit: 1 at 1200 baud, 4 at 300 baud.
+  ByteFramer(int cellsPerBit, ByteSink& sink);
+
+  void Cell(const CellReading& cell) override;
+
+ private:
+  static constexpr int kMostCells = 4 * 10 + 1;
+
+  struct Bit {
+    float soft;
+    bool signal;
+  };
+  Bit BitAt(int first) const;
+  void Idle(const CellReading& cell);
+  void EndFrame();
+
+  const int cellsPerBit_;
+  ByteSink& sink_;
+  std::array<CellReading, kMostCells> frame_{};
+  int cells_ = 0;  // cells of the frame being read; 0 while waiting for a start bit
+  int cellsWanted_ = 0;
+  CellReading previous_;
+  uint32_t idleCells_ = 0;
+  bool signalLost_ = true;
+};
+
+}  // namespace Demod_ns

@@ -1,0 +1,268 @@
+#include "demod/Cell_demodulator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Demod_ns {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kPoints = CellDemodulator::kPointsPerCell;
+constexpr int kHalf = kPoints / 2;
+
+// The tones' phasors at the cell's points: 1200 Hz turns once over a cell, 2400 Hz twice.
+struct Phasors {
+  float lowRe[kPoints], lowIm[kPoints], highRe[kPoints], highIm[kPoints];
+  Phasors() {
+    for (int n = 0; n < kPoints; ++n) {
+      const double a = 2.0 * kPi * n / kPoints;
+      lowRe[n] = static_cast<float>(std::cos(a));
+      lowIm[n] = static_cast<float>(-std::sin(a));
+      highRe[n] = static_cast<float>(std::cos(2.0 * a));
+      highIm[n] = static_cast<float>(-std::sin(2.0 * a));
+    }
+  }
+};
+const Phasors kPhasors;
+
+// The clock's loop. A boundary's timing error e runs from -1 (the boundary lies half a cell
+// earlier than the clock has it) to +1 (half a cell later); each boundary moves the clock by
+// kPhaseGain of it and its rate by kRateGain of it. The tone's phase turn between cells of one
+// tone corrects the rate by kFrequencyGain of the speed error it shows. With a boundary about
+// every other cell the phase settles in some 20 boundaries and the rate in some 10 cells
+// (under 20 ms): quick enough for flutter of 2% at 12 Hz, slow enough that the noise in one
+// cell moves the clock little (at four times the gain, blocks are lost at 8 dB of noise).
+constexpr double kPhaseGain = 0.1;
+constexpr double kRateGain = 0.004;
+constexpr double kFrequencyGain = 0.1;
+// The clock's rate stays within 25% of the normal speed.
+constexpr double kSlowest = 0.75;
+constexpr double kFastest = 1.25;
+
+// A cell's stronger tone must hold this many times the noise's energy to count as signal.
+constexpr float kSignalOverNoise = 6.0f;
+// And at least this share of the signal's usual energy (digital silence has no noise).
+constexpr float kSignalOverLevel = 1e-4f;
+// Cells whose decision is this sure take part in the clock's recovery.
+constexpr float kSureForTiming = 0.3f;
+constexpr float kSureForFrequency = 0.5f;
+
+float Energy(std::complex<float> c) {
+  return c.real() * c.real() + c.imag() * c.imag();
+}
+
+}  // namespace
+
+CellDemodulator::CellDemodulator(double sampleRate, CellSink& sink)
+    : sink_(sink),
+      filter_(sampleRate),
+      nominalStep_(sampleRate / (kBaud * kPoints)),
+      step_(nominalStep_) {
+  filtered_.reserve(kFeedLimit + 64);
+}
+
+void CellDemodulator::Feed(const float* samples, size_t count) {
+  while (count > 0) {
+    const size_t piece = std::min(count, kFeedLimit);
+    FeedPiece(samples, piece);
+    samples += piece;
+    count -= piece;
+  }
+}
+
+void CellDemodulator::FeedPiece(const float* samples, size_t count) {
+  // Keep the samples the next resampled point still needs (one before its position).
+  const auto needed = static_cast<uint64_t>(std::max(0.0, std::floor(position_) - 1.0));
+  if (needed > base_) {
+    const size_t drop = static_cast<size_t>(std::min<uint64_t>(needed - base_, filtered_.size()));
+    filtered_.erase(filtered_.begin(), filtered_.begin() + static_cast<std::ptrdiff_t>(drop));
+    base_ += drop;
+  }
+  const size_t old = filtered_.size();
+  filtered_.resize(old + count);
+  filter_.Process(samples, filtered_.data() + old, count);
+  Resample();
+}
+
+void CellDemodulator::Finish() {
+  // The last cells are read on samples of silence after the recording.
+  static constexpr float kSilence[kFeedLimit] = {};
+  const size_t tail = static_cast<size_t>(std::ceil(nominalStep_ * kPoints * 3)) + 8;
+  for (size_t left = tail; left > 0;) {
+    const size_t piece = std::min(left, kFeedLimit);
+    FeedPiece(kSilence, piece);
+    left -= piece;
+  }
+}
+
+void CellDemodulator::Resample() {
+  const double end = static_cast<double>(base_ + filtered_.size()) - 2.0;
+  const float* x = filtered_.data();
+  while (position_ < end) {
+    // Catmull-Rom interpolation between the two samples around the position.
+    const double whole = std::floor(position_);
+    const auto i = static_cast<size_t>(static_cast<uint64_t>(whole) - base_);
+    const float f = static_cast<float>(position_ - whole);
+    const float p0 = x[i - 1], p1 = x[i], p2 = x[i + 1], p3 = x[i + 2];
+    const float value =
+        p1 + 0.5f * f *
+                 (p2 - p0 +
+                  f * (2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3 + f * (3.0f * (p1 - p2) + p3 - p0)));
+    const int slot = static_cast<int>(points_ & (kRing - 1));
+    ring_[slot] = value;
+    ringPosition_[slot] = position_;
+    ++points_;
+    position_ += step_;
+    // A cell is read once the window centred on its end has its points too.
+    if (points_ >= cellStart_ + kPoints + kHalf)
+      ReadCell();
+  }
+}
+
+void CellDemodulator::Correlate(int64_t start, std::complex<float>& low,
+                                std::complex<float>& high) const {
+  std::complex<float> firstHalf;
+  Correlate(start, low, firstHalf, high);
+  high += firstHalf;
+}
+
+void CellDemodulator::Correlate(int64_t start, std::complex<float>& low,
+                                std::complex<float>& highFirst,
+                                std::complex<float>& highSecond) const {
+  float lr = 0, li = 0, hr = 0, hi = 0;
+  for (int n = 0; n < kHalf; ++n) {
+    const float v = ring_[(start + n) & (kRing - 1)];
+    lr += v * kPhasors.lowRe[n];
+    li += v * kPhasors.lowIm[n];
+    hr += v * kPhasors.highRe[n];
+    hi += v * kPhasors.highIm[n];
+  }
+  highFirst = {hr, hi};
+  hr = 0;
+  hi = 0;
+  for (int n = kHalf; n < kPoints; ++n) {
+    const float v = ring_[(start + n) & (kRing - 1)];
+    lr += v * kPhasors.lowRe[n];
+    li += v * kPhasors.lowIm[n];
+    hr += v * kPhasors.highRe[n];
+    hi += v * kPhasors.highIm[n];
+  }
+  low = {lr, li};
+  highSecond = {hr, hi};
+}
+
+float CellDemodulator::Balance(int64_t start) const {
+  std::complex<float> low, high;
+  Correlate(start, low, high);
+  const float e1 = Energy(low), e2 = Energy(high);
+  return (e1 - e2) / (e1 + e2 + 1e-30f);
+}
+
+bool CellDemodulator::LocateStartBit() {
+  // The balance of a window sliding from the tone's last cell into the start bit rises from
+  // -1 to +1 and is 0 where the window holds half of each: there the boundary lies half a
+  // window on. Take the last rise through 0 before the cell that showed the start bit.
+  float before = Balance(cellStart_ - kPoints);
+  bool found = false;
+  double crossing = 0.0;
+  for (int o = -kPoints + 1; o <= 0; ++o) {
+    const float now = Balance(cellStart_ + o);
+    if (before < 0.0f && now >= 0.0f) {
+      crossing = o - 1 + static_cast<double>(before / (before - now));
+      found = true;
+    }
+    before = now;
+  }
+  if (!found)
+    return false;
+  const auto shift = static_cast<int64_t>(std::lround(crossing + kHalf));
+  if (shift == 0)
+    return false;
+  cellStart_ += shift;
+  return true;
+}
+
+void CellDemodulator::ReadCell() {
+  std::complex<float> low, highFirst, highSecond;
+  Correlate(cellStart_, low, highFirst, highSecond);
+  std::complex<float> high = highFirst + highSecond;
+  float e1 = Energy(low), e2 = Energy(high);
+  float stronger = std::max(e1, e2);
+  if (noise_ < 0.0f)
+    noise_ = std::min(e1, e2);
+
+  bool signal = stronger > kSignalOverNoise * noise_ && stronger > kSignalOverLevel * level_;
+  bool one = e2 > e1;
+  if (signal && !one && toneRun_ >= kToneCells) {
+    // The first 0 after carrier tone: a start bit. Put the clock on its leading edge.
+    toneRun_ = 0;
+    if (LocateStartBit()) {
+      if (points_ < cellStart_ + kPoints + kHalf)
+        return;  // read when its points are there
+      Correlate(cellStart_, low, highFirst, highSecond);
+      high = highFirst + highSecond;
+      e1 = Energy(low);
+      e2 = Energy(high);
+      stronger = std::max(e1, e2);
+      one = e2 > e1;
+    }
+  }
+
+  // The noise in one tone's correlation is what the weaker tone holds; it follows slowly.
+  noise_ += (std::min(e1, e2) - noise_) * (1.0f / 128.0f);
+  if (signal)
+    level_ += (stronger - level_) * (1.0f / 64.0f);
+
+  CellReading cell;
+  cell.startSample = ringPosition_[cellStart_ & (kRing - 1)];
+  cell.low = low;
+  cell.high = high;
+  cell.soft = (e2 - e1) / (e1 + e2 + noise_ + 1e-30f);
+  cell.signal = signal;
+  sink_.Cell(cell);
+
+  // The clock's recovery.
+  const float sure = std::fabs(cell.soft);
+  if (signal && lastSignal_) {
+    if (one != lastOne_) {
+      if (sure > kSureForTiming && std::fabs(lastSoft_) > kSureForTiming) {
+        // The window centred on the boundary leans towards the cell before by as much as the
+        // boundary lies later than the clock has it.
+        const float balance = Balance(cellStart_ - kHalf);
+        const double error = lastOne_ ? -balance : balance;
+        position_ += kPhaseGain * error * kHalf * step_;
+        step_ *= 1.0 + kRateGain * error;
+      }
+    } else if (sure > kSureForFrequency && std::fabs(lastSoft_) > kSureForFrequency) {
+      // A tone at 1 + d times its frequency turns by d of a cycle from one of its cycles to the
+      // next. For 1200 Hz that is from the cell before to this one, unambiguous up to half a
+      // cycle either way, so a clock as far as 50% off comes back. 2400 Hz turns by 2d from
+      // the cell before, which is as precise but ambiguous from 25% on; its turn from the
+      // first half of this cell to the second (d, from half the points, so less precise)
+      // settles the ambiguity.
+      double error;
+      if (one) {
+        const double coarse = std::arg(highSecond * std::conj(highFirst)) / (2.0 * kPi);
+        error = std::arg(high * std::conj(lastHigh_)) / (4.0 * kPi);
+        for (const double other : {error - 0.5, error + 0.5}) {
+          if (std::fabs(other - coarse) < std::fabs(error - coarse))
+            error = other;
+        }
+      } else {
+        error = std::arg(low * std::conj(lastLow_)) / (2.0 * kPi);
+      }
+      step_ /= 1.0 + kFrequencyGain * error;
+    }
+    step_ = std::clamp(step_, nominalStep_ / kFastest, nominalStep_ / kSlowest);
+  }
+  toneRun_ = signal && one ? toneRun_ + 1 : 0;
+  lastLow_ = low;
+  lastHigh_ = high;
+  lastOne_ = one;
+  lastSignal_ = signal;
+  lastSoft_ = cell.soft;
+  cellStart_ += kPoints;
+}
+
+}  // namespace Demod_ns
