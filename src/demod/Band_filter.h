@@ -1,10 +1,11 @@
 #pragma once
 
-// The input filter of the demodulator: a second-order high-pass below the 1200 Hz tone (it
-// removes a DC offset, slow drift and mains hum) and a second-order low-pass above the
-// 2400 Hz tone (it removes the noise and the harmonics that would otherwise fold back onto the
-// tones when the signal is resampled at 16 points a bit cell). Both are Butterworth sections,
-// designed by the bilinear transform for the recording's own rate.
+// The input filter of the demodulator: a first-order high-pass well below the 1200 Hz tone (it
+// removes a DC offset, slow drift and most of any mains hum; what is left of them the cells'
+// correlations, over whole cycles of the tones, reject) and a second-order Butterworth
+// low-pass above the 2400 Hz tone (it removes the noise and the harmonics that would otherwise
+// fold back onto the tones when the signal is resampled at 16 points a bit cell), designed by
+// the bilinear transform for the recording's own rate.
 
 #include <cstddef>
 
@@ -23,7 +24,6 @@ struct Biquad {
   }
 
   static Biquad LowPass(double cutoffHz, double sampleRate);
-  static Biquad HighPass(double cutoffHz, double sampleRate);
 };
 
 class BandFilter {
@@ -34,16 +34,23 @@ class BandFilter {
 
   // Filters count samples from in to out (which may be the same buffer).
   void Process(const float* in, float* out, size_t count) {
-    Biquad high = high_;
     Biquad low = low_;
-    for (size_t i = 0; i < count; ++i)
-      out[i] = low.Step(high.Step(in[i]));
-    high_ = high;
+    float lastIn = lastIn_, lastOut = lastOut_;
+    for (size_t i = 0; i < count; ++i) {
+      const float x = in[i];
+      lastOut = x - lastIn + pole_ * lastOut;
+      lastIn = x;
+      out[i] = low.Step(lastOut);
+    }
+    lastIn_ = lastIn;
+    lastOut_ = lastOut;
     low_ = low;
   }
 
  private:
-  Biquad high_;
+  float pole_;  // of the high-pass
+  float lastIn_ = 0.0f;
+  float lastOut_ = 0.0f;
   Biquad low_;
 };
 

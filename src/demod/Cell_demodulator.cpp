@@ -36,6 +36,10 @@ const Phasors kPhasors;
 constexpr double kPhaseGain = 0.1;
 constexpr double kRateGain = 0.004;
 constexpr double kFrequencyGain = 0.1;
+// The share of one cell in the average of the coarse measure of the speed error.
+constexpr double kCoarseShare = 1.0 / 32.0;
+// One cell corrects the rate by at most kFrequencyGain of this speed error.
+constexpr double kLargestStep = 0.1;
 // The clock's rate stays within 25% of the normal speed.
 constexpr double kSlowest = 0.75;
 constexpr double kFastest = 1.25;
@@ -54,10 +58,26 @@ float Energy(std::complex<float> c) {
 
 }  // namespace
 
+namespace {
+
+// How many samples are averaged into one before filtering: the most, by halving, that keeps
+// the rate at 19.2 kHz or more. Averaging two samples of 44.1 kHz loses 0.1 dB of the 2400 Hz
+// tone, and what it folds onto the tones (from 19 kHz and above) it weakens by 12 dB or more;
+// the filters then run at half the rate.
+unsigned GroupFor(double sampleRate) {
+  unsigned group = 1;
+  while (sampleRate / (2.0 * group) >= CellDemodulator::kBaud * CellDemodulator::kPointsPerCell)
+    group *= 2;
+  return group;
+}
+
+}  // namespace
+
 CellDemodulator::CellDemodulator(double sampleRate, CellSink& sink)
     : sink_(sink),
-      filter_(sampleRate),
-      nominalStep_(sampleRate / (kBaud * kPoints)),
+      group_(GroupFor(sampleRate)),
+      filter_(sampleRate / group_),
+      nominalStep_(sampleRate / group_ / (kBaud * kPoints)),
       step_(nominalStep_) {
   filtered_.reserve(kFeedLimit + 64);
 }
@@ -73,22 +93,59 @@ void CellDemodulator::Feed(const float* samples, size_t count) {
 
 void CellDemodulator::FeedPiece(const float* samples, size_t count) {
   // Keep the samples the next resampled point still needs (one before its position).
-  const auto needed = static_cast<uint64_t>(std::max(0.0, std::floor(position_) - 1.0));
+  const auto needed = static_cast<uint64_t>(std::max(0.0, position_ - 2.0));
   if (needed > base_) {
     const size_t drop = static_cast<size_t>(std::min<uint64_t>(needed - base_, filtered_.size()));
     filtered_.erase(filtered_.begin(), filtered_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ += drop;
   }
   const size_t old = filtered_.size();
-  filtered_.resize(old + count);
-  filter_.Process(samples, filtered_.data() + old, count);
+  filtered_.resize(old + count / group_ + 1);
+  float* out = filtered_.data() + old;
+  size_t made = 0;
+  if (group_ == 1) {
+    std::copy(samples, samples + count, out);
+    made = count;
+  } else {
+    const float share = 1.0f / static_cast<float>(group_);
+    size_t i = 0;
+    // Finish the group the last piece left open, then whole groups, then open the next.
+    for (; i < count && grouped_ > 0; ++i) {
+      sum_ += samples[i];
+      if (++grouped_ == group_) {
+        out[made++] = sum_ * share;
+        grouped_ = 0;
+        sum_ = 0.0f;
+      }
+    }
+    if (group_ == 2) {
+      // The usual case (44.1 and 48 kHz), in a loop the compiler turns into vector code.
+      const size_t pairs = (count - i) / 2;
+      const float* from = samples + i;
+      float* to = out + made;
+      for (size_t k = 0; k < pairs; ++k)
+        to[k] = (from[2 * k] + from[2 * k + 1]) * share;
+      made += pairs;
+      i += 2 * pairs;
+    }
+    for (; i + group_ <= count; i += group_) {
+      float sum = 0.0f;
+      for (unsigned k = 0; k < group_; ++k)
+        sum += samples[i + k];
+      out[made++] = sum * share;
+    }
+    for (; i < count; ++i, ++grouped_)
+      sum_ += samples[i];
+  }
+  filtered_.resize(old + made);
+  filter_.Process(out, out, made);
   Resample();
 }
 
 void CellDemodulator::Finish() {
   // The last cells are read on samples of silence after the recording.
   static constexpr float kSilence[kFeedLimit] = {};
-  const size_t tail = static_cast<size_t>(std::ceil(nominalStep_ * kPoints * 3)) + 8;
+  const size_t tail = static_cast<size_t>(std::ceil(nominalStep_ * group_ * kPoints * 3)) + 8;
   for (size_t left = tail; left > 0;) {
     const size_t piece = std::min(left, kFeedLimit);
     FeedPiece(kSilence, piece);
@@ -100,10 +157,11 @@ void CellDemodulator::Resample() {
   const double end = static_cast<double>(base_ + filtered_.size()) - 2.0;
   const float* x = filtered_.data();
   while (position_ < end) {
-    // Catmull-Rom interpolation between the two samples around the position.
-    const double whole = std::floor(position_);
-    const auto i = static_cast<size_t>(static_cast<uint64_t>(whole) - base_);
-    const float f = static_cast<float>(position_ - whole);
+    // Catmull-Rom interpolation between the two samples around the position (which is never
+    // below 1, so the cast rounds down).
+    const auto whole = static_cast<uint64_t>(position_);
+    const auto i = static_cast<size_t>(whole - base_);
+    const float f = static_cast<float>(position_ - static_cast<double>(whole));
     const float p0 = x[i - 1], p1 = x[i], p2 = x[i + 1], p3 = x[i + 2];
     const float value =
         p1 + 0.5f * f *
@@ -215,7 +273,8 @@ void CellDemodulator::ReadCell() {
     level_ += (stronger - level_) * (1.0f / 64.0f);
 
   CellReading cell;
-  cell.startSample = ringPosition_[cellStart_ & (kRing - 1)];
+  // A sample after averaging stands for the middle of its group.
+  cell.startSample = ringPosition_[cellStart_ & (kRing - 1)] * group_ + 0.5 * (group_ - 1);
   cell.low = low;
   cell.high = high;
   cell.soft = (e2 - e1) / (e1 + e2 + noise_ + 1e-30f);
@@ -239,19 +298,22 @@ void CellDemodulator::ReadCell() {
       // next. For 1200 Hz that is from the cell before to this one, unambiguous up to half a
       // cycle either way, so a clock as far as 50% off comes back. 2400 Hz turns by 2d from
       // the cell before, which is as precise but ambiguous from 25% on; its turn from the
-      // first half of this cell to the second (d, from half the points, so less precise)
-      // settles the ambiguity.
+      // first half of this cell to the second gives d unambiguously but from half the points,
+      // and so with more noise: its average over the last few dozen cells settles the
+      // ambiguity, where one cell's alone would often settle it wrongly in noise.
       double error;
       if (one) {
         const double coarse = std::arg(highSecond * std::conj(highFirst)) / (2.0 * kPi);
+        coarse_ += (coarse - coarse_) * kCoarseShare;
         error = std::arg(high * std::conj(lastHigh_)) / (4.0 * kPi);
         for (const double other : {error - 0.5, error + 0.5}) {
-          if (std::fabs(other - coarse) < std::fabs(error - coarse))
+          if (std::fabs(other - coarse_) < std::fabs(error - coarse_))
             error = other;
         }
       } else {
         error = std::arg(low * std::conj(lastLow_)) / (2.0 * kPi);
       }
+      error = std::clamp(error, -kLargestStep, kLargestStep);
       step_ /= 1.0 + kFrequencyGain * error;
     }
     step_ = std::clamp(step_, nominalStep_ / kFastest, nominalStep_ / kSlowest);

@@ -81,8 +81,11 @@ class CellDemodulator {
   static constexpr int kRing = 256;  // resampled points kept, a power of two
 
   CellSink& sink_;
+  const unsigned group_;  // samples averaged into one
+  float sum_ = 0.0f;      // of the group still open
+  unsigned grouped_ = 0;  // samples in it
   BandFilter filter_;
-  std::vector<float> filtered_;  // filtered samples from base_ on
+  std::vector<float> filtered_;  // averaged and filtered samples from base_ on
   uint64_t base_ = 0;
   double position_ = 1.0;  // where the next resampled point lies, in samples
   double nominalStep_;     // samples from one resampled point to the next at normal speed
@@ -98,6 +101,7 @@ class CellDemodulator {
   bool lastOne_ = true;
   bool lastSignal_ = false;
   float lastSoft_ = 0.0f;
+  double coarse_ = 0.0;  // the speed error as the 2400 Hz tone's half cells show it, averaged
   int toneRun_ = 0;      // cells of 2400 Hz in a row, up to the cell before
   float noise_ = -1.0f;  // the noise's energy in one tone's correlation (-1: not yet known)
   float level_ = 0.0f;   // the signal's energy in the stronger tone's correlation

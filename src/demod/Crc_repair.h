@@ -19,9 +19,11 @@ namespace Demod_ns {
 
 struct RepairLimits {
   // A bit whose sureness lies below this is in doubt.
-  float doubtful = 0.5f;
-  // No repair is tried when more bits than this are in doubt in the checked stretch.
-  size_t mostDoubtful = 6;
+  float doubtful = 0.3f;
+  // No repair is tried when more bits than this are in doubt in the checked stretch: at most
+  // 4 + 6 changes are tried, so a block whose damage lies elsewhere passes by chance about
+  // once in 6500 tries of a repair, and such a block seldom has a few doubtful bits alone.
+  size_t mostDoubtful = 4;
   // The most bits flipped at once (1 or 2).
   int mostFlips = 2;
 };
