@@ -57,7 +57,7 @@ void RAWSound::OpenOutput(std::string name) {
     throw std::runtime_error("A RAW output file is already open");
   }
   output_.Clear();
-  output_.Open(name);
+  output_.OpenNew(name);
   if (!output_.IsOpen()) {
     throw std::runtime_error("Could not open output file");
   }
