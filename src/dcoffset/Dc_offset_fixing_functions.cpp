@@ -308,6 +308,18 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
     }
     source.OpenOutput(temporaryName);
     outputOpened = true;
+    // The input's permissions and owner from the start, so that the corrected recording is
+    // never open to more people than the recording is. The file stays open for writing.
+    const Platform_ns::FileResult copied =
+        Platform_ns::TheFileOperations.CopyAttributes(target, temporaryName);
+    if (copied.error == Platform_ns::FileError::kNotFound &&
+        !Platform_ns::FactsOf(temporaryName).exists) {
+      throw std::runtime_error("Could not find the temporary file.  This is an unusual error");
+    }
+    if (copied.error != Platform_ns::FileError::kNone) {
+      throw std::runtime_error("Could not give the corrected recording the permissions of " +
+                               inputName + " (" + copied.text + ").  The input file is unchanged");
+    }
     source.CopyHeader();
     if (raw != nullptr) {
       SoundInput_ns::FileSampleCursor cursor = raw->Samples();
@@ -330,16 +342,6 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
       throw std::runtime_error("Could not close a sound file");
     }
     StreamSplitter_ns::CheckInterrupted();
-    const Platform_ns::FileResult copied =
-        Platform_ns::TheFileOperations.CopyAttributes(target, temporaryName);
-    if (copied.error == Platform_ns::FileError::kNotFound &&
-        !Platform_ns::FactsOf(temporaryName).exists) {
-      throw std::runtime_error("Could not find the temporary file.  This is an unusual error");
-    }
-    if (copied.error != Platform_ns::FileError::kNone) {
-      throw std::runtime_error("Could not give the corrected recording the permissions of " +
-                               inputName + " (" + copied.text + ").  The input file is unchanged");
-    }
   } catch (...) {
     if (!closed) {
       CloseAfterFailure(source);
