@@ -18,6 +18,9 @@ namespace Platform_ns {
 
 struct OutputFile {
   int descriptor = -1;
+  // A new file that is to take another's place: its bytes reach the disk before it is closed,
+  // so that the rename never puts an empty file where a whole one was.
+  bool syncOnClose = false;
 };
 
 namespace {
@@ -63,7 +66,7 @@ OutputFile* OpenOutputFile(const std::string& path, FileResult& result) {
     descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } while (descriptor < 0 && errno == EINTR);
   result = ResultOf(descriptor < 0 ? -1 : 0);
-  return descriptor < 0 ? nullptr : new OutputFile{descriptor};
+  return descriptor < 0 ? nullptr : new OutputFile{descriptor, false};
 }
 
 OutputFile* CreateNewFile(const std::string& path, FileResult& result) {
@@ -72,7 +75,7 @@ OutputFile* CreateNewFile(const std::string& path, FileResult& result) {
     descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   } while (descriptor < 0 && errno == EINTR);
   result = ResultOf(descriptor < 0 ? -1 : 0);
-  return descriptor < 0 ? nullptr : new OutputFile{descriptor};
+  return descriptor < 0 ? nullptr : new OutputFile{descriptor, true};
 }
 
 FileResult CopyFileAttributes(const std::string& from, const std::string& to) {
@@ -135,6 +138,12 @@ FileResult WriteOutputFile(OutputFile* file, const char* bytes, size_t count) {
 FileResult CloseOutputFile(OutputFile* file) {
   // The descriptor is released even when close reports a failure (on Linux, also after EINTR),
   // so it is never closed twice.
+  if (file->syncOnClose && fsync(file->descriptor) != 0 && errno != EINVAL) {
+    const FileResult failed = ResultOf(-1);
+    close(file->descriptor);
+    delete file;
+    return failed;
+  }
   const int result = close(file->descriptor);
   const FileResult outcome = ResultOf(result);
   delete file;

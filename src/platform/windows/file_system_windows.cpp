@@ -12,6 +12,8 @@ namespace Platform_ns {
 
 struct OutputFile {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  // A new file that is to take another's place: its bytes reach the disk before it is closed.
+  bool flushOnClose = false;
 };
 
 namespace {
@@ -48,7 +50,7 @@ OutputFile* OpenOutputFile(const std::string& path, FileResult& result) {
     return nullptr;
   }
   result = {};
-  return new OutputFile{handle};
+  return new OutputFile{handle, false};
 }
 
 OutputFile* CreateNewFile(const std::string& path, FileResult& result) {
@@ -59,7 +61,7 @@ OutputFile* CreateNewFile(const std::string& path, FileResult& result) {
     return nullptr;
   }
   result = {};
-  return new OutputFile{handle};
+  return new OutputFile{handle, true};
 }
 
 // Gives to the security descriptor of from: its access list, and its owner and group where
@@ -131,6 +133,12 @@ FileResult WriteOutputFile(OutputFile* file, const char* bytes, size_t count) {
 }
 
 FileResult CloseOutputFile(OutputFile* file) {
+  if (file->flushOnClose && !FlushFileBuffers(file->handle)) {
+    const FileResult failed = ResultOfLastError();
+    CloseHandle(file->handle);
+    delete file;
+    return failed;
+  }
   const bool closed = CloseHandle(file->handle) != 0;
   const FileResult outcome = closed ? FileResult{} : ResultOfLastError();
   delete file;
