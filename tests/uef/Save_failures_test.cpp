@@ -41,7 +41,7 @@ struct Outcome {
   std::string raised;
   std::string errors;
   bool fileLeft = false;
-  std::vector<std::string> othersLeft;
+  std::vector<std::string> othersLeft;  // their names, without the folder
 };
 
 // Saves an image of about imageBytes bytes to path. Large images are random, so that even
@@ -65,10 +65,10 @@ Outcome SaveTo(const std::string& path, bool compress, const FileFaults& faults,
   EXPECT_TRUE(image.DriveFileName.empty()) << "an image is saved once at most";
   EXPECT_EQ(faults.opens, 1);
   outcome.fileLeft = FileExists(path);
-  for (const auto& entry :
-       std::filesystem::directory_iterator(std::filesystem::path(path).parent_path())) {
-    if (entry.path().string() != path) {
-      outcome.othersLeft.push_back(entry.path().string());
+  const std::filesystem::path file(path);
+  for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+    if (entry.path().filename() != file.filename()) {
+      outcome.othersLeft.push_back(entry.path().filename().string());
     }
   }
   return outcome;
@@ -153,7 +153,8 @@ TEST_P(SaveFailures, WriteFailedAndRemovalRefusedLeavesTheFile) {
   // What could not be removed is the temporary file: the image's own name is never taken by a
   // half-written file.
   EXPECT_FALSE(outcome.fileLeft);
-  EXPECT_EQ(outcome.othersLeft, std::vector<std::string>{faults.removed});
+  EXPECT_EQ(outcome.othersLeft,
+            std::vector<std::string>{std::filesystem::path(faults.removed).filename().string()});
   EXPECT_EQ(faults.removed, faults.created);
   EXPECT_EQ(faults.removed.rfind(path_ + ".", 0), 0u) << faults.removed;
 }
