@@ -5,6 +5,7 @@
 #include <iostream>
 #include <utility>
 
+#include "driver/StreamSplitter.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 
@@ -21,23 +22,10 @@ size_t FileNameStart(const std::string& name) {
   return separator == std::string::npos ? 0 : separator + 1;
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The sum of the weights 1 to count: what a window loses when count places at one of its ends
 // fall outside the file.
-constexpr int32_t LostWeights(int32_t count) {
-  return count > 0 ? count * (count + 1) / 2 : 0;
+constexpr int32_t LostWeights(int64_t count) {
+  return count > 0 ? static_cast<int32_t>(count * (count + 1) / 2) : 0;
 }
 
 // Takes the samples of the source one at a time, exactly as many as it promised, through its
@@ -129,9 +117,11 @@ void CorrectChunk(const int32_t* windowSums, const int8_t* samples, int8_t* corr
 // only zeros; the 51 steps to m = 0 bring the first 51 samples in. Each round steps through
 // every sample whose window is in the buffer, writes the corrected samples, and only then
 // takes more, so that reading and writing fail at the same samples as when one sample is
-// corrected at a time.
+// corrected at a time. Positions and counts are 64-bit: a RAW file may hold more samples than
+// 32 bits count. After each block the run's interruption is checked, so that Control-C stops
+// the correction at once.
 template <class Source, class Reader>
-void CorrectSamples(Source& source, Reader& reader, int32_t count) {
+void CorrectSamples(Source& source, Reader& reader, int64_t count) {
   constexpr int32_t kKept = kWindowLength + 1;  // s[m - 52] to s[m + 49]
   constexpr int32_t kBlock = 65536;
   constexpr int32_t kFilled = kKept + kBlock;  // the samples read stop here
@@ -139,25 +129,25 @@ void CorrectSamples(Source& source, Reader& reader, int32_t count) {
   int8_t buffer[kFilled + kCentre];
   int8_t corrected[kBlock + kCentre];
   std::fill(buffer, buffer + kKept, int8_t{0});
-  int32_t origin = -kKept;
+  int64_t origin = -kKept;
   int32_t held = kKept;
-  int32_t read = 0;  // samples taken from the source
+  int64_t read = 0;  // samples taken from the source
 
   // Where the window is whole: from insideStart up to insideEnd. Before and after, the divisor
   // is the sum of the weights inside the file.
-  const int32_t insideStart = kCentre;
-  const int32_t insideEnd = count - kCentre;  // count is at least 102, so after insideStart
-  auto cutDivisor = [insideEnd](int32_t m) {
+  const int64_t insideStart = kCentre;
+  const int64_t insideEnd = count - kCentre;  // count is at least 102, so after insideStart
+  auto cutDivisor = [insideEnd](int64_t m) {
     return kFullDivisor - LostWeights(kCentre - m) - LostWeights(m - insideEnd + 1);
   };
 
   int32_t sum = 0;       // S(m - 1)
   int32_t change = 0;    // D(m - 1)
-  int32_t m = -kCentre;  // the next sample to step to
+  int64_t m = -kCentre;  // the next sample to step to
   for (;;) {
     // Every sample before end has its window in the buffer.
-    const int32_t available = origin + held - kCentre;
-    const int32_t end = available < count ? available : count;
+    const int64_t available = origin + held - kCentre;
+    const int64_t end = available < count ? available : count;
     const int8_t* at = buffer + (m - origin);
     int8_t* out = corrected;
     // The steps before the file's start write nothing.
@@ -172,7 +162,7 @@ void CorrectSamples(Source& source, Reader& reader, int32_t count) {
     }
     // Inside the file, a chunk at a time: the serial steps first, then the offsets and
     // corrected values of the whole chunk, which the compiler can work out several at once.
-    const int32_t stop = end < insideEnd ? end : insideEnd;
+    const int64_t stop = end < insideEnd ? end : insideEnd;
     while (stop - m >= kChunk) {
       int32_t differences[kChunk];
       for (int32_t i = 0; i < kChunk; ++i) {
@@ -200,6 +190,7 @@ void CorrectSamples(Source& source, Reader& reader, int32_t count) {
       *out++ = Corrected(*at, IntegerOffsetOf(sum, cutDivisor(m)));
     }
     source.WriteSamples(corrected, static_cast<size_t>(out - corrected));
+    StreamSplitter_ns::CheckInterrupted();
     if (m == count) {
       return;
     }
@@ -207,17 +198,17 @@ void CorrectSamples(Source& source, Reader& reader, int32_t count) {
     // The step to m needs s[m + 50], which is still to be read.
     if (held == kFilled) {
       // Keep s[m - 52] to s[m + 49] and make room after them.
-      const int32_t from = m - kKept + kCentre - origin;
+      const auto from = static_cast<int32_t>(m - kKept + kCentre - origin);
       std::copy(buffer + from, buffer + held, buffer);
       origin += from;
       held -= from;
     }
-    const int32_t wanted = count - read;
+    const int64_t wanted = count - read;
     const int32_t room = kFilled - held;
-    const size_t taken =
-        reader.Take(buffer + held, static_cast<size_t>(wanted < room ? wanted : room));
+    const size_t taken = reader.Take(
+        buffer + held, static_cast<size_t>(wanted < room ? wanted : static_cast<int64_t>(room)));
     held += static_cast<int32_t>(taken);
-    read += static_cast<int32_t>(taken);
+    read += static_cast<int64_t>(taken);
     if (read == count) {
       // The zeros after the file's end.
       std::fill(buffer + held, buffer + held + kCentre, int8_t{0});
@@ -253,6 +244,7 @@ void ReplaceInput(const std::string& temporaryName, const std::string& inputName
       throw std::runtime_error("Could not find the temporary file.  This is an unusual error");
     case Platform_ns::FileError::kPermissionDenied:
       throw std::runtime_error("OS Permission denied to rename temporary file" + keptIn);
+    case Platform_ns::FileError::kExists:
     case Platform_ns::FileError::kOther:
       break;
   }
@@ -261,12 +253,12 @@ void ReplaceInput(const std::string& temporaryName, const std::string& inputName
 
 }  // namespace
 
-std::string TemporaryName(const std::string& inputName) {
+std::string TemporaryName(const std::string& inputName, const std::string& unique) {
   const size_t nameStart = FileNameStart(inputName);
   const size_t dot = inputName.find_last_of('.');
   const std::string extension =
       dot != std::string::npos && dot >= nameStart ? inputName.substr(dot) : std::string();
-  return inputName.substr(0, nameStart) + kTemporaryStem + extension;
+  return inputName.substr(0, nameStart) + kTemporaryStem + "-" + unique + extension;
 }
 
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName) {
@@ -275,31 +267,71 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName) {
 
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
                   ReplaceFunction replace) {
-  const std::string temporaryName = TemporaryName(inputName);
+  // A symbolic link stays as it is: the file it leads to is corrected.
+  const std::string target = Platform_ns::FollowLinks(inputName);
+  std::string temporaryName;
   bool outputOpened = false;
   bool closed = false;
   try {
-    const std::string fileName = inputName.substr(FileNameStart(inputName));
-    if (SameIgnoringCase(fileName, temporaryName.substr(FileNameStart(temporaryName)))) {
-      // Its output would overwrite the input while it is being read.
-      throw std::runtime_error("Cannot fix DC offsets in a file called " + fileName +
-                               ".  Rename it and run again with the -d switch");
+    const Platform_ns::FileFacts facts = Platform_ns::FactsOf(target);
+    if (!facts.exists || !facts.regular) {
+      throw std::runtime_error("Cannot fix DC offsets in " + inputName +
+                               ", which is not a plain file");
     }
-    const int32_t count = source.TotalLength;
+    if (facts.readOnly) {
+      throw std::runtime_error("Cannot fix DC offsets in the read-only file " + inputName +
+                               ".  Make it writable and run again with the -d switch");
+    }
+    if (facts.links > 1) {
+      // Replacing it would give this name a file of its own and leave the other names with
+      // the old recording.
+      throw std::runtime_error("Cannot fix DC offsets in " + inputName +
+                               ", which has other names (hard links).  Copy it to a file of "
+                               "its own and run again with the -d switch");
+    }
+    auto* raw = dynamic_cast<SoundInput_ns::RAWSound*>(&source);
+    const int64_t count = raw != nullptr ? static_cast<int64_t>(raw->FileLength())
+                                         : static_cast<int64_t>(source.TotalLength);
     if (count < kSmallestLength) {
       throw std::runtime_error("File too small to fix DC offsets");
     }
+    StreamSplitter_ns::CheckInterrupted();
+
+    // A name of this run's own: the process's number and a count, past names left over from
+    // an earlier run with the same number. The file is created only when nothing is there.
+    const std::string tag = Platform_ns::ProcessTag();
+    for (unsigned attempt = 0;; ++attempt) {
+      temporaryName = TemporaryName(target, tag + "-" + std::to_string(attempt));
+      if (!Platform_ns::FactsOf(temporaryName).exists || attempt == 999) {
+        break;
+      }
+    }
     source.OpenOutput(temporaryName);
     outputOpened = true;
+    // The input's permissions and owner from the start, so that the corrected recording is
+    // never open to more people than the recording is. The file stays open for writing.
+    const Platform_ns::FileResult copied =
+        Platform_ns::TheFileOperations.CopyAttributes(target, temporaryName);
+    if (copied.error == Platform_ns::FileError::kNotFound &&
+        !Platform_ns::FactsOf(temporaryName).exists) {
+      throw std::runtime_error("Could not find the temporary file.  This is an unusual error");
+    }
+    if (copied.error != Platform_ns::FileError::kNone) {
+      throw std::runtime_error("Could not give the corrected recording the permissions of " +
+                               inputName + " (" + copied.text + ").  The input file is unchanged");
+    }
     source.CopyHeader();
-    if (auto* raw = dynamic_cast<SoundInput_ns::RAWSound*>(&source)) {
+    if (raw != nullptr) {
       SoundInput_ns::FileSampleCursor cursor = raw->Samples();
       FromFileBuffer reader(cursor);
       CorrectSamples(*raw, reader, count);
     } else if (auto* wav = dynamic_cast<SoundInput_ns::WAVSound*>(&source)) {
-      SoundInput_ns::FileSampleCursor cursor = wav->Samples();
-      FromFileBuffer reader(cursor);
-      CorrectSamples(*wav, reader, count);
+      {
+        SoundInput_ns::FileSampleCursor cursor = wav->Samples();
+        FromFileBuffer reader(cursor);
+        CorrectSamples(*wav, reader, count);
+      }
+      wav->CopyTrailer();
     } else {
       OneAtATime<SoundBase> reader(source);
       CorrectSamples(source, reader, count);
@@ -309,6 +341,7 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
       // The end of the corrected recording may not have reached the file.
       throw std::runtime_error("Could not close a sound file");
     }
+    StreamSplitter_ns::CheckInterrupted();
   } catch (...) {
     if (!closed) {
       CloseAfterFailure(source);
@@ -318,7 +351,7 @@ void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName,
     }
     throw;
   }
-  ReplaceInput(temporaryName, inputName, replace);
+  ReplaceInput(temporaryName, target, replace);
 }
 
 }  // namespace DCOffsetFunctions_ns

@@ -110,20 +110,26 @@ class WeightedAddEnds : public WeightedAddBase {
 };
 
 // The name of the file into which the corrected recording is written before it replaces the
-// input: the input's folder (up to and including its last separator), "DCOffsetsFixed", and
-// the extension of the input's file name from its last dot.
-std::string TemporaryName(const std::string& inputName);
+// input: the input's folder (up to and including its last separator), "DCOffsetsFixed", a
+// hyphen, unique (which tells runs at the same time apart), and the extension of the input's
+// file name from its last dot.
+std::string TemporaryName(const std::string& inputName, const std::string& unique);
 
 // Renames a file over another in one step (Platform_ns::ReplaceFile).
 using ReplaceFunction = Platform_ns::FileResult (*)(const std::string& from, const std::string& to);
 
 // Rewrites the input file of source (a RAW or WAV source opened on inputName) with the DC
-// offsets of its samples removed: writes the corrected samples, in the source's own format,
-// to the temporary file beside the input, then renames that over the input. The source is
-// closed when this returns, whether it succeeds or fails. Failures raise std::runtime_error;
-// the input is never changed by a failed correction, and the temporary file is removed unless
-// the message says that the corrected recording is in it. The temporary file is renamed and
-// removed through Platform_ns::TheFileOperations.
+// offsets of its samples removed: writes the corrected samples, in the source's own format
+// (a WAV file keeps every byte outside its samples), to a new temporary file of this run's
+// own beside the input, gives it the input's permissions and owner, then renames it over the
+// input in one step. A symbolic link is followed, and the file it leads to is rewritten; a
+// read-only file and a file with other hard links are refused before anything is written.
+// An interruption of the run (StreamSplitter_ns::CheckInterrupted) stops the correction.
+// The source is closed when this returns, whether it succeeds or fails. Failures raise
+// std::runtime_error; the input is never changed by a failed correction, and the temporary
+// file is removed unless the message says that the corrected recording is in it; no other
+// file is ever removed. The temporary file is renamed, given its attributes and removed
+// through Platform_ns::TheFileOperations.
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName);
 // The same, renaming the temporary file over the input with replace.
 void FixDCOffsets(SoundInput_ns::SoundBase& source, std::string inputName, ReplaceFunction replace);

@@ -1,5 +1,6 @@
 #include "driver/RunProgram.h"
 
+#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <iomanip>
@@ -32,6 +33,35 @@ constexpr char kBell = '\a';
 // The images declare version 0.10 of the UEF format.
 constexpr uint8_t kUefMinorVersion = 10;
 constexpr uint8_t kUefMajorVersion = 0;
+
+// The log is written under this name beside LogName and given LogName when the run ends, so
+// that an earlier log stays whole until then; empty while no log is being written.
+std::string logTemporaryName;
+
+// Opens LogStream on a new file beside LogName. When that file cannot be created the stream
+// stays unopened, and the run goes on without a log.
+void OpenLog() {
+  // A folder, or a file that may not be written, in the log's place: no log, as when it
+  // cannot be created.
+  const Platform_ns::FileFacts existing = Platform_ns::FactsOf(RunSettings.LogName);
+  if (existing.exists && (!existing.regular || existing.readOnly)) {
+    return;
+  }
+  logTemporaryName = Platform_ns::TemporaryNameBeside(RunSettings.LogName);
+  Platform_ns::FileResult result;
+  Platform_ns::OutputFile* created =
+      Platform_ns::TheFileOperations.CreateNew(logTemporaryName, result);
+  if (created == nullptr) {
+    logTemporaryName.clear();  // an unopened stream refuses every character
+    return;
+  }
+  Platform_ns::TheFileOperations.Close(created);
+  LogStream.open(logTemporaryName, std::ios::out | std::ios::trunc);
+  if (!LogStream.is_open()) {
+    Platform_ns::TheFileOperations.Remove(logTemporaryName);
+    logTemporaryName.clear();
+  }
+}
 
 // Reads the stored creator's signature. Returns false when there is no settings key at all,
 // in which case the header has no signature lines.
@@ -121,10 +151,16 @@ int Run(int argc, const char* const argv[]) {
                              RunSettings.InputName + ".  Give another name with -o");
   }
 
+  // The image would replace the log, or the log the image.
+  if (NamesSameFile(RunSettings.OutputName, RunSettings.LogName)) {
+    throw std::runtime_error("The image and the log would both be the file " + RunSettings.LogName +
+                             ".  Give another name with -o");
+  }
+
   // Failures to open the source arrive before the log is opened, so they leave no log file.
   CurrentSound->Open(RunSettings.InputName);
 
-  LogStream.open(RunSettings.LogName, std::ios::out | std::ios::trunc);
+  OpenLog();
   std::string signature;
   WriteHeader(argc, argv, signature);
 
@@ -171,6 +207,18 @@ bool NamesSameFile(const std::string& first, const std::string& second) {
   if (first == second) {
     return true;
   }
+  // Where the file system ignores case, so does the comparison of names not yet taken.
+  if (std::string(Platform_ns::PathSeparators()).find('\\') != std::string::npos &&
+      first.size() == second.size()) {
+    bool same = true;
+    for (size_t i = 0; i < first.size() && same; ++i) {
+      same = std::tolower(static_cast<unsigned char>(first[i])) ==
+             std::tolower(static_cast<unsigned char>(second[i]));
+    }
+    if (same) {
+      return true;
+    }
+  }
   std::error_code error;
   return std::filesystem::equivalent(first, second, error) && !error;
 }
@@ -198,6 +246,17 @@ void WriteOriginText(const std::string& text) {
 void FinishLog() {
   Tee.flush();
   LogStream.close();
+  if (logTemporaryName.empty()) {
+    return;
+  }
+  const std::string written = logTemporaryName;
+  logTemporaryName.clear();
+  if (Platform_ns::TheFileOperations.Replace(written, RunSettings.LogName).error !=
+      Platform_ns::FileError::kNone) {
+    Platform_ns::TheFileOperations.Remove(written);
+    std::cerr << "\nCould not give the log file its name " << RunSettings.LogName << "."
+              << std::flush;
+  }
 }
 
 int RunProgram(int argc, const char* const argv[]) {

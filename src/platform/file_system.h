@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace Platform_ns {
@@ -20,7 +21,8 @@ FileSearchResult FindFile(const std::string& path);
 const char* PathSeparators();
 
 // The outcome of removing or renaming a file, with the two causes the program reports apart.
-enum class FileError { kNone, kNotFound, kPermissionDenied, kOther };
+// kExists: a file that was to be created new is already there.
+enum class FileError { kNone, kNotFound, kPermissionDenied, kExists, kOther };
 
 struct FileResult {
   FileError error = FileError::kNone;
@@ -31,6 +33,37 @@ FileResult RemoveFile(const std::string& path);
 
 // Renames from to to, replacing an existing to in one atomic step.
 FileResult ReplaceFile(const std::string& from, const std::string& to);
+
+// What replacing a file in place needs to know of it. Symbolic links are followed.
+struct FileFacts {
+  bool exists = false;
+  bool regular = false;   // a plain file, not a folder or a device
+  bool readOnly = false;  // nobody may write it, or this process may not
+  uint64_t size = 0;      // in bytes
+  uint64_t links = 0;     // the names the file has (hard links)
+};
+FileFacts FactsOf(const std::string& path);
+
+// The file that path names, with every symbolic link on the way followed; path itself when it
+// names no link (or cannot be resolved).
+std::string FollowLinks(const std::string& path);
+
+// A text that no other process running at the same time has: the process's number.
+std::string ProcessTag();
+
+// A name beside path under which a new version of it is written before it takes path's place:
+// path, a dot, ProcessTag(), a hyphen, a count and ".tmp", the first such name at which
+// nothing is. Nothing is created: FileOperations::CreateNew then takes the name.
+std::string TemporaryNameBeside(const std::string& path);
+
+// Files being written under a temporary name: when the process is interrupted before it has
+// renamed or removed them, they are removed, even when the process ends at once.
+void RegisterTemporaryFile(const std::string& path);
+void UnregisterTemporaryFile(const std::string& path);
+// For a program that does not handle interruptions itself: Control-C and the like (the
+// console's control events, or SIGINT, SIGTERM, SIGHUP and SIGQUIT) remove the registered
+// files and then end the process as they would have.
+void RemoveTemporaryFilesOnInterruption();
 
 // A file opened for writing through FileOperations; what it holds is the platform's own.
 struct OutputFile;
@@ -43,6 +76,9 @@ struct FileOperations {
   // Creates path for writing, or empties the file there. Returns null, with the error in
   // result, when it cannot.
   OutputFile* (*OpenForWriting)(const std::string& path, FileResult& result);
+  // Creates path for writing only when nothing is there (kExists otherwise), in one step, so
+  // that two programs never both take it.
+  OutputFile* (*CreateNew)(const std::string& path, FileResult& result);
   // Writes all count bytes at the end of what was written, or fails.
   FileResult (*Write)(OutputFile* file, const char* bytes, size_t count);
   // Closes the file, which is released whether or not closing succeeds.
@@ -50,6 +86,9 @@ struct FileOperations {
   // RemoveFile and ReplaceFile.
   FileResult (*Remove)(const std::string& path);
   FileResult (*Replace)(const std::string& from, const std::string& to);
+  // Gives the file to what from has: its permissions, and its owner and group where this
+  // process may set them (POSIX), or its security descriptor and attributes (Windows).
+  FileResult (*CopyAttributes)(const std::string& from, const std::string& to);
 };
 
 // The platform's own operations.

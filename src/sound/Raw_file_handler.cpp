@@ -33,7 +33,8 @@ void RAWSound::Open(std::string name) {
     fileLength_ = 0;
     input_.Clear();
   }
-  // Only the low 32 bits are kept: files of 2 GiB or more are beyond what the program handles.
+  // TotalLength keeps only the low 32 bits; FileLength has the whole length, which the DC
+  // offset correction goes by. Decoding reads on to the end of the file whatever its length.
   TotalLength = static_cast<int32_t>(static_cast<uint32_t>(fileLength_ & 0xFFFFFFFF));
   input_.SeekFromBeginning(0);
 }
@@ -57,7 +58,7 @@ void RAWSound::OpenOutput(std::string name) {
     throw std::runtime_error("A RAW output file is already open");
   }
   output_.Clear();
-  output_.Open(name);
+  output_.OpenNew(name);
   if (!output_.IsOpen()) {
     throw std::runtime_error("Could not open output file");
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sound/Sound_device_base.h"
+#include "uef/Gzstream.h"
 
 namespace SoundInput_ns {
 
@@ -18,6 +19,9 @@ class RAWSound final : public SoundBase {
   void SetSampleRate(uint32_t rate) { SampleRate = rate; }
   void SetSignedSamples(bool signedSamples) { signedSamples_ = signedSamples; }
   bool SignedSamples() const { return signedSamples_; }
+  // The file's length in bytes (every byte a sample), in full: TotalLength keeps only its low
+  // 32 bits.
+  std::streamoff FileLength() const { return fileLength_; }
 
   void ResetCounters() override;
   void Open(std::string name) override;
@@ -51,6 +55,8 @@ class RAWSound final : public SoundBase {
   }
 
   bool AtDataEnd() override;
+  // Creates the file name for writing; refuses a name already taken, so that nothing is ever
+  // written over. Writes through Platform_ns::TheFileOperations.
   void OpenOutput(std::string name) override;
   void WriteSample(int8_t sample) override {
     output_.CheckedWriteByte(
@@ -62,7 +68,7 @@ class RAWSound final : public SoundBase {
 
  private:
   SoundInputFileImplementation input_;
-  SoundOutputFileImplementation<std::ofstream> output_;
+  SoundOutputFileImplementation<GZStream_ns::DriveFileStream> output_;
   std::streamoff fileLength_ = 0;
   bool signedSamples_ = true;
 };

@@ -177,10 +177,11 @@ class BasicSoundOutputFile {
   BasicSoundOutputFile(const BasicSoundOutputFile&) = delete;
   BasicSoundOutputFile& operator=(const BasicSoundOutputFile&) = delete;
 
-  // File streams only: open for writing, discarding what the file held.
+  // Files on the drive only: creates name for writing, when nothing is there yet.
   bool IsOpen() const { return stream_.is_open(); }
-  void Open(const std::string& name) {
-    stream_.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+  void OpenNew(const std::string& name) {
+    stream_.clear();
+    stream_.create_new(name.c_str());
   }
   void Close() {
     if (stream_.is_open()) {

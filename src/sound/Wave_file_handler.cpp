@@ -237,7 +237,7 @@ void WAVSound::OpenOutput(std::string name) {
     Refuse("A WAV output file is already open");
   }
   output_.Clear();
-  output_.Open(name);
+  output_.OpenNew(name);
   if (!output_.IsOpen()) {
     Refuse("Could not open output WAV file");
   }
@@ -298,30 +298,31 @@ void WAVSound::CopyHeader() {
     Refuse("Cannot fix DC offsets in a WAV file whose format chunk follows its data");
   }
   input_.Clear();
-  input_.SeekFromEnd(0);
-  const std::streamoff end = input_.Tell();
-  if (end < 0) {
-    Refuse("File reading error");
-  }
-  const std::streamoff trailing = end - (dataStart_ + TotalLength);
-
   input_.SeekFromBeginning(0);
-  CopyBytes(4);
-  uint32_t riffLength = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto c = input_.ReadByte();
-    riffLength |= static_cast<uint32_t>(c & 0xFF) << (8 * i);
-  }
+  // From "RIFF" up to and including the data chunk's size field, as it is: the output keeps
+  // every chunk, so the RIFF length stays right.
+  CopyBytes(dataStart_);
   if (input_.Bad() || input_.Fail()) {
     Refuse("File reading error");
   }
-  uint8_t corrected[4];
-  PutLe32(corrected, static_cast<uint32_t>(riffLength - trailing));
-  output_.WriteBlock(reinterpret_cast<const char*>(corrected), 4);
   CheckOutput();
+  input_.SeekFromBeginning(dataStart_);
+}
 
-  // From "WAVE" up to and including the data chunk's size field.
-  CopyBytes(dataStart_ - 8);
+void WAVSound::CopyTrailer() {
+  // Everything after the samples: a pad byte, and chunks such as LIST.
+  input_.Clear();
+  input_.SeekFromEnd(0);
+  const std::streamoff end = input_.Tell();
+  const std::streamoff samplesEnd = dataStart_ + static_cast<std::streamoff>(TotalLength);
+  if (end < 0) {
+    Refuse("File reading error");
+  }
+  if (end <= samplesEnd) {
+    return;
+  }
+  input_.SeekFromBeginning(samplesEnd);
+  CopyBytes(end - samplesEnd);
   if (input_.Bad() || input_.Fail()) {
     Refuse("File reading error");
   }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sound/Sound_device_base.h"
+#include "uef/Gzstream.h"
 
 namespace SoundInput_ns {
 
@@ -44,14 +45,18 @@ class WAVSound final : public SoundBase {
   }
 
   bool AtDataEnd() override;
+  // Creates the file name for writing; refuses a name already taken, so that nothing is ever
+  // written over. Writes through Platform_ns::TheFileOperations.
   void OpenOutput(std::string name) override;
   // Writes a complete 44-byte header of an 8-bit mono PCM file.
   void WriteHeader(uint32_t sampleRate, uint32_t dataLength) override;
-  // Copies the input's header, everything up to the first sample, to the output, with the RIFF
-  // length corrected for the bytes after the data chunk (the output will not hold them). Leaves
-  // the input at its first sample. Raises "Cannot fix DC offsets in a WAV file whose format
-  // chunk follows its data" when the format chunk in effect would not be copied.
+  // Copies the input's header, everything up to the first sample, to the output as it is.
+  // Leaves the input at its first sample. Raises "Cannot fix DC offsets in a WAV file whose
+  // format chunk follows its data" when the format chunk in effect follows the samples.
   void CopyHeader() override;
+  // Copies everything after the data chunk's samples (its pad byte and any later chunks) to
+  // the output as it is, once the samples have been written.
+  void CopyTrailer();
   void WriteSample(int8_t sample) override {
     output_.CheckedWriteByte(TypeConversion_ns::Conversions2sComplement::ToUnsigned(sample));
   }
@@ -74,7 +79,7 @@ class WAVSound final : public SoundBase {
   void CheckOutput();
 
   SoundInputFileImplementation input_;
-  SoundOutputFileImplementation<std::ofstream> output_;
+  SoundOutputFileImplementation<GZStream_ns::DriveFileStream> output_;
   std::streamoff dataStart_ = 0;
   std::streamoff dataEnd_ = 0;
   std::streamoff fileLength_ = 0;

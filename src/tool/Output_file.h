@@ -2,48 +2,55 @@
 
 // Outputs named on the tool's command line.
 
-#include <fstream>
 #include <iosfwd>
 #include <string>
 
+#include "uef/Gzstream.h"
+
 namespace Tool_ns {
 
-// Removes a file that a command has started to write, unless the command got to Keep: a failed
-// command leaves no half-written output behind. Arm it only once the file has been opened, so
-// that a file which could not even be opened is left alone.
-class RemoveUnlessKept {
+// A file that a command writes under a temporary name beside its own name
+// (Platform_ns::TemporaryNameBeside) and that takes its name only when Commit is reached: a
+// failed or interrupted command leaves neither a half-written output nor a damaged earlier
+// one. Until then the temporary file is removed when this goes, and also when the process is
+// interrupted (Platform_ns::RegisterTemporaryFile).
+class ReplaceWhenDone {
  public:
-  explicit RemoveUnlessKept(std::string name) : name_(std::move(name)) {}
-  ~RemoveUnlessKept();
-  RemoveUnlessKept(const RemoveUnlessKept&) = delete;
-  RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
+  explicit ReplaceWhenDone(std::string name);
+  ~ReplaceWhenDone();
+  ReplaceWhenDone(const ReplaceWhenDone&) = delete;
+  ReplaceWhenDone& operator=(const ReplaceWhenDone&) = delete;
 
-  void Arm() { armed_ = true; }
-  void Keep() { armed_ = false; }
+  const std::string& TemporaryName() const { return temporaryName_; }
+  // The temporary file has been created: from now on it is removed unless committed.
+  void Arm();
+  // Gives the written temporary file its name; raises ToolError when the rename fails.
+  void Commit();
 
  private:
   std::string name_;
+  std::string temporaryName_;
   bool armed_ = false;
 };
 
-// Standard output for "-", otherwise a file created (or emptied) here and removed again unless
-// Finish is reached.
+// Standard output for "-", otherwise a new file beside name that takes name's place when
+// Finish is reached, and is removed otherwise.
 class OutputFile {
  public:
   // Raises ToolError when the file cannot be created.
   OutputFile(const std::string& name, std::ostream& standardOutput);
 
   bool ToStandardOutput() const { return toStandardOutput_; }
-  std::ostream& Stream() { return toStandardOutput_ ? standardOutput_ : file_; }
-  // Flushes and closes the output and keeps it; raises ToolError when writing failed.
+  std::ostream& Stream();
+  // Flushes and closes the output and gives it its name; raises ToolError when writing failed.
   void Finish();
 
  private:
   std::string name_;
   std::ostream& standardOutput_;
   bool toStandardOutput_;
-  RemoveUnlessKept remover_;  // before file_, so that the file is closed before it goes
-  std::ofstream file_;
+  ReplaceWhenDone replacer_;  // before file_, so that the file is closed before it goes
+  GZStream_ns::DriveFileStream file_;
 };
 
 }  // namespace Tool_ns

@@ -99,7 +99,7 @@ std::string Percent(double fraction) {
 class Writer {
  public:
   Writer(const std::string& name, std::ostream& standardOutput, uint32_t rate, uint32_t count)
-      : name_(name), remover_(name) {
+      : name_(name), replacer_(name == "-" ? std::string() : name) {
     if (name == "-") {
       stream_ = std::make_unique<OutputFile>(name, standardOutput);
       const std::vector<uint8_t> header = TapeBuilder_ns::WavHeader(rate, count, true);
@@ -107,8 +107,8 @@ class Writer {
                               static_cast<std::streamsize>(header.size()));
       pad_ = count % 2 != 0;
     } else {
-      wav_.OpenOutput(name);
-      remover_.Arm();
+      wav_.OpenOutput(replacer_.TemporaryName());
+      replacer_.Arm();
       wav_.WriteHeader(rate, count);
     }
   }
@@ -130,12 +130,12 @@ class Writer {
     }
     if (wav_.Close())
       throw ToolError("cannot write " + Describe(name_, true));
-    remover_.Keep();
+    replacer_.Commit();
   }
 
  private:
   std::string name_;
-  RemoveUnlessKept remover_;  // before wav_, which closes its file first
+  ReplaceWhenDone replacer_;  // before wav_, which closes its file first
   SoundInput_ns::WAVSound wav_;
   std::unique_ptr<OutputFile> stream_;
   bool pad_ = false;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 
+#include "driver/RunProgram.h"
 #include "platform/file_system.h"
 #include "render/Csw_writer.h"
 #include "render/TapeBuilder.h"
@@ -245,6 +246,11 @@ void CheckCount(uint64_t rendered, uint64_t expected) {
 }
 
 void Render(const Settings& settings, ToolStreams& io) {
+  // Under any of its names, or its own name with another --format, the image would be replaced
+  // by its recording.
+  if (settings.output != "-" && settings.input != "-" &&
+      MainProgram_ns::NamesSameFile(settings.output, settings.input))
+    throw UsageError("the output would overwrite the input; give another name");
   const UefImage image = ReadUefImage(settings.input, io.in);
   const RenderOptions& options = settings.options;
   const uint32_t rate = options.sampleRate;
@@ -268,16 +274,16 @@ void Render(const Settings& settings, ToolStreams& io) {
   }
 
   if (settings.format == Format::Wav && settings.output != "-") {
-    RemoveUnlessKept remover(settings.output);
+    ReplaceWhenDone replacer(settings.output);
     SoundInput_ns::WAVSound wav;
-    wav.OpenOutput(settings.output);
-    remover.Arm();
+    wav.OpenOutput(replacer.TemporaryName());
+    replacer.Arm();
     wav.WriteHeader(rate, static_cast<uint32_t>(samples));
     WavFileSink sink(wav);
     CheckCount(Play(image, settings, &sink, largest, nullptr), samples);
     if (wav.Close())
       throw ToolError("cannot write " + Describe(settings.output, true));
-    remover.Keep();
+    replacer.Commit();
     return;
   }
 

@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "platform/binary_streams.h"
+#include "platform/file_system.h"
 #include "platform/platform_failure.h"
 #include "tool/Commands.h"
 
 int main(int argc, char* argv[]) {
   Platform_ns::UseBinaryStandardStreams();
+  // An interrupted command leaves none of its outputs half-written.
+  Platform_ns::RemoveTemporaryFilesOnInterruption();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   Tool_ns::ToolStreams io{std::cin, std::cout, std::cerr};
   try {

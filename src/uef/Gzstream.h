@@ -25,14 +25,15 @@ class DriveFileBuf : public std::streambuf {
 
   bool is_open() const { return file_ != nullptr; }
 
-  // Creates or empties the file name. Returns this buffer, or null when it is already open or
-  // the file cannot be opened.
-  DriveFileBuf* open(const char* name) {
+  // Creates or empties the file name; with createNew, creates it only when nothing is there.
+  // Returns this buffer, or null when it is already open or the file cannot be opened.
+  DriveFileBuf* open(const char* name, bool createNew = false) {
     if (file_ != nullptr) {
       return nullptr;
     }
     Platform_ns::FileResult result;
-    file_ = Platform_ns::TheFileOperations.OpenForWriting(name, result);
+    file_ = createNew ? Platform_ns::TheFileOperations.CreateNew(name, result)
+                      : Platform_ns::TheFileOperations.OpenForWriting(name, result);
     if (file_ == nullptr) {
       return nullptr;
     }
@@ -122,7 +123,7 @@ class GZStreamBuf : public std::streambuf {
   // Opens name for writing (the only mode this buffer has: reading, appending and positioning
   // at the end are refused). Returns this buffer, or null when the mode is refused, zlib
   // cannot start or the file cannot be opened.
-  GZStreamBuf* open(const char* name, std::ios::openmode mode) {
+  GZStreamBuf* open(const char* name, std::ios::openmode mode, bool createNew = false) {
     if (opened_ || !(mode & std::ios::out) || (mode & std::ios::in) || (mode & std::ios::app) ||
         (mode & std::ios::ate)) {
       return nullptr;
@@ -132,7 +133,7 @@ class GZStreamBuf : public std::streambuf {
                      Z_DEFAULT_STRATEGY) != Z_OK) {
       return nullptr;
     }
-    if (file_.open(name) == nullptr) {
+    if (file_.open(name, createNew) == nullptr) {
       deflateEnd(&deflater_);
       return nullptr;
     }
@@ -240,6 +241,12 @@ class BasicDriveStream : public std::ostream {
       setstate(std::ios::badbit);
     }
   }
+  // The same as open, but creates name only when nothing is there yet.
+  void create_new(const char* name, std::ios::openmode mode = std::ios::out) {
+    if (CreateBuffer(buffer_, name, mode) == nullptr) {
+      setstate(std::ios::badbit);
+    }
+  }
   void close() {
     if (buffer_.is_open() && buffer_.close() == nullptr) {
       setstate(std::ios::badbit);
@@ -253,6 +260,12 @@ class BasicDriveStream : public std::ostream {
   }
   static GZStreamBuf* OpenBuffer(GZStreamBuf& buffer, const char* name, std::ios::openmode mode) {
     return buffer.open(name, mode);
+  }
+  static DriveFileBuf* CreateBuffer(DriveFileBuf& buffer, const char* name, std::ios::openmode) {
+    return buffer.open(name, true);
+  }
+  static GZStreamBuf* CreateBuffer(GZStreamBuf& buffer, const char* name, std::ios::openmode mode) {
+    return buffer.open(name, mode, true);
   }
 
   Buffer buffer_;

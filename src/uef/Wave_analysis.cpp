@@ -24,9 +24,11 @@ void WriteLittleEndian(UEFFormatWriting& writer, uint32_t value, int bytes) {
   }
 }
 
-// Writes the image through out, which has just been opened on the drive file.
+// Writes the image through out, which has just been created under temporaryName beside the
+// drive file, and then gives the file the drive file's name: the drive file is replaced only
+// by a complete image, and an earlier one stays until then.
 template <class Stream>
-void SaveThrough(Stream& out, UEFFormatWriting& writer) {
+void SaveThrough(Stream& out, UEFFormatWriting& writer, const std::string& temporaryName) {
   if (!out.is_open() || out.fail()) {
     writer.ResetImage();
     throw std::runtime_error("Could not open output UEF file on drive");
@@ -41,16 +43,23 @@ void SaveThrough(Stream& out, UEFFormatWriting& writer) {
   out.close();
   const bool closed = !out.fail();
   if (written && closed) {
+    const Platform_ns::FileResult renamed =
+        Platform_ns::TheFileOperations.Replace(temporaryName, writer.DriveFileName);
+    if (renamed.error == Platform_ns::FileError::kNone) {
+      writer.ResetImage();
+      return;
+    }
+    Platform_ns::TheFileOperations.Remove(temporaryName);
     writer.ResetImage();
-    return;
+    throw std::runtime_error("Could not give the UEF file its name on drive (" + renamed.text +
+                             ")");
   }
   if (!written && !closed) {
     std::cerr << "\nCould not close UEF file on drive." << std::flush;
   }
   // A compressed file is completed only when it is closed, so after a failing close the file
   // on the drive is as incomplete as after a failing write: neither is left there.
-  const Platform_ns::FileResult removed =
-      Platform_ns::TheFileOperations.Remove(writer.DriveFileName);
+  const Platform_ns::FileResult removed = Platform_ns::TheFileOperations.Remove(temporaryName);
   if (removed.error == Platform_ns::FileError::kPermissionDenied) {
     std::cerr << "\nOS Permission denied to remove the UEF file on drive." << std::flush;
   }
@@ -97,14 +106,21 @@ void UEFFormatWriting::Discard() {
 }
 
 void SaveImage(UEFFormatWriting& writer, bool compress) {
+  // A folder, or a file that may not be written, in the image's place is not replaced.
+  const Platform_ns::FileFacts existing = Platform_ns::FactsOf(writer.DriveFileName);
+  if (existing.exists && (!existing.regular || existing.readOnly)) {
+    writer.ResetImage();
+    throw std::runtime_error("Could not open output UEF file on drive");
+  }
+  const std::string temporaryName = Platform_ns::TemporaryNameBeside(writer.DriveFileName);
   if (compress) {
     GZStream_ns::ogzstream out;
-    out.open(writer.DriveFileName.c_str(), std::ios::out | std::ios::binary);
-    SaveThrough(out, writer);
+    out.create_new(temporaryName.c_str(), std::ios::out | std::ios::binary);
+    SaveThrough(out, writer, temporaryName);
   } else {
     GZStream_ns::DriveFileStream out;
-    out.open(writer.DriveFileName.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
-    SaveThrough(out, writer);
+    out.create_new(temporaryName.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+    SaveThrough(out, writer, temporaryName);
   }
 }
 

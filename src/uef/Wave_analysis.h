@@ -50,10 +50,13 @@ class UEFFormatWriting : public SoundInput_ns::SoundOutputFileImplementation<std
 extern UEFFormatWriting TheUEFImage;
 
 // Writes the image to the drive under its DriveFileName: gzip-compressed when compress is
-// set, plain otherwise, opening, writing, closing and removing through
-// Platform_ns::TheFileOperations. A failed write or close removes the half-written file.
-// Raises "Could not open output UEF file on drive", "Error writing UEF file on drive" or
-// "Could not close UEF file on drive".
+// set, plain otherwise. The image is written to a new file beside it
+// (Platform_ns::TemporaryNameBeside), which then takes DriveFileName's place in one step, so
+// that the drive file is only ever a complete image; everything goes through
+// Platform_ns::TheFileOperations. A failed write, close or rename removes the temporary file.
+// Raises "Could not open output UEF file on drive", "Error writing UEF file on drive",
+// "Could not close UEF file on drive" or, when the rename fails, "Could not give the UEF file
+// its name on drive (" + the system's text + ")".
 void SaveImage(UEFFormatWriting& writer, bool compress);
 
 }  // namespace UEFFormat_ns

@@ -63,7 +63,8 @@ class DcCorrectionOnAFailingDrive : public ::testing::Test {
 
   TempFolder folder_;
   const std::string path_ = folder_ / "tape.raw";
-  const std::string temporary_ = folder_ / "DCOffsetsFixed.raw";
+  const std::string temporary_ =
+      folder_ / ("DCOffsetsFixed-" + Platform_ns::ProcessTag() + "-0.raw");
   const std::string original_ = RandomSamples(3000, 11);
 };
 
@@ -149,6 +150,46 @@ TEST_F(DcCorrectionOnAFailingDrive, EachRenameFailureKeepsTheInputAndSaysWhere) 
       EXPECT_EQ(faults.removes, 0);
     }
   }
+}
+
+TEST_F(DcCorrectionOnAFailingDrive, PermissionsThatCannotBeCopiedKeepTheInput) {
+  // Renamed without its permissions, the corrected file would be open to whoever may create
+  // files in the folder, or closed to its owner's group: it is not put in the input's place.
+  for (const FileError error : {FileError::kPermissionDenied, FileError::kOther}) {
+    WriteFile(path_, original_);
+    FileFaults faults;
+    faults.copyAttributesFails = FileFaults::Because(error, "Operation not permitted");
+    const Outcome outcome = Correct(path_);
+    EXPECT_EQ(outcome.raised, "Could not give the corrected recording the permissions of " + path_ +
+                                  " (Operation not permitted).  The input file is unchanged");
+    EXPECT_EQ(outcome.errors, "");
+    EXPECT_EQ(faults.attributeCopies, 1);
+    EXPECT_EQ(faults.replaces, 0);
+    EXPECT_EQ(faults.removes, 1);
+    EXPECT_EQ(faults.removed, temporary_);
+    EXPECT_FALSE(FileExists(temporary_));
+    EXPECT_EQ(ReadFile(path_), original_);
+  }
+}
+
+TEST_F(DcCorrectionOnAFailingDrive, TheTemporaryFileIsCreatedNewAndGetsThePermissionsFirst) {
+  FileFaults faults;
+  const Outcome outcome = Correct(path_);
+  EXPECT_EQ(outcome.raised, "(nothing)");
+  EXPECT_EQ(faults.created, temporary_);
+  EXPECT_EQ(faults.attributeCopies, 1);
+  EXPECT_EQ(faults.replaced, path_);
+#ifndef _WIN32
+  // The real copy: a mode other than the one new files get.
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_read |
+                                          std::filesystem::perms::owner_write |
+                                          std::filesystem::perms::group_read);
+  FileFaults again;
+  EXPECT_EQ(Correct(path_).raised, "(nothing)");
+  EXPECT_EQ(std::filesystem::status(path_).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+#endif
 }
 
 TEST_F(DcCorrectionOnAFailingDrive, AHealthyDriveReplacesTheInputInOneRename) {

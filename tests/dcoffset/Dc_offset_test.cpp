@@ -39,7 +39,8 @@ using TestSupport::WriteFile;
 
 using Samples = std::vector<int8_t>;
 
-constexpr char kTemporary[] = "DCOffsetsFixed.raw";
+// The temporary file of a correction run in this process, when no file has that name yet.
+const std::string kTemporary = "DCOffsetsFixed-" + Platform_ns::ProcessTag() + "-0.raw";
 constexpr double kPi = 3.14159265358979323846;
 
 std::string SignedBytes(const Samples& samples) {
@@ -397,26 +398,26 @@ TEST(Accumulators, RefuseMoreThanAWindow) {
 // The temporary file's name
 
 TEST(TemporaryFileName, SitsInTheInputsFolderWithItsExtension) {
-  EXPECT_EQ(TemporaryName("tape.wav"), "DCOffsetsFixed.wav");
-  EXPECT_EQ(TemporaryName("tape.RAW"), "DCOffsetsFixed.RAW");
-  EXPECT_EQ(TemporaryName("side.a.raw"), "DCOffsetsFixed.raw");
-  EXPECT_EQ(TemporaryName("tape"), "DCOffsetsFixed");
-  EXPECT_EQ(TemporaryName("tapes/tape.wav"), "tapes/DCOffsetsFixed.wav");
-  EXPECT_EQ(TemporaryName("/home/a/tapes/side.raw"), "/home/a/tapes/DCOffsetsFixed.raw");
-  EXPECT_EQ(TemporaryName("/tape.raw"), "/DCOffsetsFixed.raw");
-  EXPECT_EQ(TemporaryName("../tape.raw"), "../DCOffsetsFixed.raw");
+  EXPECT_EQ(TemporaryName("tape.wav", "7-0"), "DCOffsetsFixed-7-0.wav");
+  EXPECT_EQ(TemporaryName("tape.RAW", "7-0"), "DCOffsetsFixed-7-0.RAW");
+  EXPECT_EQ(TemporaryName("side.a.raw", "7-1"), "DCOffsetsFixed-7-1.raw");
+  EXPECT_EQ(TemporaryName("tape", "7-0"), "DCOffsetsFixed-7-0");
+  EXPECT_EQ(TemporaryName("tapes/tape.wav", "12-3"), "tapes/DCOffsetsFixed-12-3.wav");
+  EXPECT_EQ(TemporaryName("/home/a/tapes/side.raw", "1-0"), "/home/a/tapes/DCOffsetsFixed-1-0.raw");
+  EXPECT_EQ(TemporaryName("/tape.raw", "1-0"), "/DCOffsetsFixed-1-0.raw");
+  EXPECT_EQ(TemporaryName("../tape.raw", "1-0"), "../DCOffsetsFixed-1-0.raw");
   // A dot in a folder's name is no extension.
-  EXPECT_EQ(TemporaryName("old.tapes/tape"), "old.tapes/DCOffsetsFixed");
-  EXPECT_EQ(TemporaryName("old.tapes/tape.wav"), "old.tapes/DCOffsetsFixed.wav");
+  EXPECT_EQ(TemporaryName("old.tapes/tape", "1-0"), "old.tapes/DCOffsetsFixed-1-0");
+  EXPECT_EQ(TemporaryName("old.tapes/tape.wav", "1-0"), "old.tapes/DCOffsetsFixed-1-0.wav");
 }
 
 TEST(TemporaryFileName, FollowsThePlatformsSeparators) {
   const std::string separators = Platform_ns::PathSeparators();
   if (separators.find('\\') != std::string::npos) {
-    EXPECT_EQ(TemporaryName("C:\\tapes\\tape.wav"), "C:\\tapes\\DCOffsetsFixed.wav");
+    EXPECT_EQ(TemporaryName("C:\\tapes\\tape.wav", "1-0"), "C:\\tapes\\DCOffsetsFixed-1-0.wav");
   } else {
     // A backslash is an ordinary character of a file name here.
-    EXPECT_EQ(TemporaryName("a\\tape.wav"), "DCOffsetsFixed.wav");
+    EXPECT_EQ(TemporaryName("a\\tape.wav", "1-0"), "DCOffsetsFixed-1-0.wav");
   }
 }
 
@@ -532,11 +533,13 @@ TEST(Correction, LongFilesMatchTheDirectWeightedSums) {
     WAVSound wavSound;
     wavSound.Open(wav);
     FixDCOffsets(wavSound, wav);
-    // The header of 44 bytes, then the samples (without the pad byte of an odd length).
+    // The header of 44 bytes, the samples and the pad byte of an odd length, as they were.
     const std::string fixed = ReadFile(wav);
-    ASSERT_EQ(fixed.size(), 44 + length);
-    EXPECT_TRUE(fixed.substr(8, 36) == std::string(bytes.begin() + 8, bytes.begin() + 44));
-    ASSERT_TRUE(fixed.substr(44) == UnsignedBytes(direct)) << "length " << length;
+    ASSERT_EQ(fixed.size(), bytes.size());
+    EXPECT_TRUE(fixed.substr(0, 44) == std::string(bytes.begin(), bytes.begin() + 44));
+    ASSERT_TRUE(fixed.substr(44, length) == UnsignedBytes(direct)) << "length " << length;
+    EXPECT_TRUE(fixed.substr(44 + length) ==
+                std::string(bytes.begin() + 44 + static_cast<long>(length), bytes.end()));
     ++seed;
   }
 }
@@ -680,15 +683,20 @@ TEST(Replacement, LeavesOnlyTheCorrectedInput) {
   const std::string path = folder / "tape.raw";
   const Samples s = Uniform(3000, 21);
   WriteFile(path, SignedBytes(s));
-  // A temporary file left over from before is simply overwritten.
+  // Files of other runs, or left over from before under this run's first name, are passed by
+  // and left as they are.
   WriteFile(folder / kTemporary, std::string(10000, 'x'));
+  WriteFile(folder / "DCOffsetsFixed.raw", "someone's");
   ProbeSound sound;
   sound.Open(path);
   FixDCOffsets(sound, path);
-  EXPECT_EQ(sound.outputName, folder / kTemporary);
+  EXPECT_EQ(sound.outputName, folder / ("DCOffsetsFixed-" + Platform_ns::ProcessTag() + "-1.raw"));
   EXPECT_TRUE(sound.temporaryExistedAtClose);
   EXPECT_FALSE(sound.inputOpen);
-  EXPECT_EQ(FolderContents(folder.Path()), std::vector<std::string>{"tape.raw"});
+  EXPECT_EQ(FolderContents(folder.Path()),
+            (std::vector<std::string>{kTemporary, "DCOffsetsFixed.raw", "tape.raw"}));
+  EXPECT_EQ(ReadFile(folder / kTemporary), std::string(10000, 'x'));
+  EXPECT_EQ(ReadFile(folder / "DCOffsetsFixed.raw"), "someone's");
   EXPECT_EQ(SamplesOf(ReadFile(path)), DirectCorrection(s));
 
   // Closed, and opened again on the rewritten file as the program does.
@@ -707,7 +715,7 @@ TEST(Replacement, TemporaryFileIsBesideAnInputInAnotherFolder) {
   ProbeSound sound;
   sound.Open(path);
   FixDCOffsets(sound, path);
-  EXPECT_EQ(sound.outputName, folder / "tapes/DCOffsetsFixed.raw");
+  EXPECT_EQ(sound.outputName, folder / ("tapes/" + kTemporary));
   EXPECT_TRUE(sound.temporaryExistedAtClose);
   EXPECT_EQ(FolderContents(folder.Path()), std::vector<std::string>{"tapes"});
   EXPECT_EQ(FolderContents(folder / "tapes"), std::vector<std::string>{"side.raw"});
@@ -718,7 +726,7 @@ TEST(Replacement, TemporaryFileIsBesideAnInputInAnotherFolder) {
   sound.outputName.clear();
   sound.Open("tapes/side.raw");
   FixDCOffsets(sound, "tapes/side.raw");
-  EXPECT_EQ(sound.outputName, "tapes/DCOffsetsFixed.raw");
+  EXPECT_EQ(sound.outputName, "tapes/" + kTemporary);
   EXPECT_TRUE(sound.temporaryExistedAtClose);
   EXPECT_EQ(FolderContents("tapes"), std::vector<std::string>{"side.raw"});
 }
@@ -949,35 +957,28 @@ TEST(CorrectionFailure, FailedCloseAfterWritingKeepsTheInput) {
   EXPECT_EQ(FolderContents(folder.Path()), std::vector<std::string>{"tape.raw"});
 }
 
-TEST(CorrectionFailure, TemporaryNameTakenByAFolder) {
+TEST(CorrectionFailure, TemporaryNameTakenByAFolderIsPassedBy) {
   TempFolder folder;
   const std::string path = folder / "tape.raw";
-  const std::string original = SignedBytes(Uniform(400, 13));
-  WriteFile(path, original);
+  const Samples s = Uniform(400, 13);
+  WriteFile(path, SignedBytes(s));
   std::filesystem::create_directory(folder / kTemporary);
   WriteFile(folder / kTemporary + "/keep", "mine");
-  RAWSound sound;
-  sound.Open(path);
-  EXPECT_EQ(FailureOf([&] { FixDCOffsets(sound, path); }), "Could not open output file");
-  EXPECT_EQ(ReadFile(path), original);
+  EXPECT_EQ(FixRawFile(path), DirectCorrection(s));
   EXPECT_EQ(ReadFile(folder / kTemporary + "/keep"), "mine");
-  ExpectClosed(sound, path);
+  EXPECT_EQ(FolderContents(folder.Path()), (std::vector<std::string>{kTemporary, "tape.raw"}));
 }
 
-TEST(CorrectionFailure, InputCarryingTheTemporaryName) {
-  // Writing the output would destroy the input while it is being read.
+TEST(Correction, InputCarryingTheOldTemporaryName) {
+  // The temporary file has a name of its own, so a recording called as the temporary file
+  // once was is corrected like any other.
   TempFolder folder;
   for (const std::string name : {"DCOffsetsFixed.raw", "dcoffsetsfixed.raw"}) {
     const std::string path = folder / name;
-    const std::string original = SignedBytes(Uniform(400, 14));
-    WriteFile(path, original);
-    RAWSound sound;
-    sound.Open(path);
-    EXPECT_EQ(FailureOf([&] { FixDCOffsets(sound, path); }),
-              "Cannot fix DC offsets in a file called " + name +
-                  ".  Rename it and run again with the -d switch");
-    EXPECT_EQ(ReadFile(path), original);
-    ExpectClosed(sound, path);
+    const Samples s = Uniform(400, 14);
+    WriteFile(path, SignedBytes(s));
+    EXPECT_EQ(FixRawFile(path), DirectCorrection(s)) << name;
+    EXPECT_EQ(FolderContents(folder.Path()), std::vector<std::string>{name});
     std::filesystem::remove(path);
   }
 }

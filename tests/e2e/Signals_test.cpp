@@ -2,18 +2,19 @@
 // several moments: while it writes its header, while it decodes and while it corrects the DC
 // offsets of its input (-d). Every interruption ends the log with its reason, says
 // "Execution interrupted." on standard error, exits with 0 and writes no image; a recording
-// being corrected is left either as it was or fully corrected, never in between or missing.
+// being corrected is left as it was, and the correction's temporary file is gone.
 //
 // Two moments are made certain with named pipes: the header reads the stored signature, which
 // is a pipe that the test writes only after signalling, and the decoding reads its recording
-// from a pipe that the test fills only in part before signalling. The DC correction is not
-// interrupted in itself (the interruption takes effect once decoding starts), so those runs
-// take long recordings and are signalled once the correction has begun.
+// from a pipe that the test fills only in part before signalling. The DC correction stops
+// within its next block of samples, so those runs take long (sparse) recordings and are
+// signalled at several moments once the correction has begun.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -206,110 +207,103 @@ TEST(Signals, WhileDecodingStopTheRunWithoutAnImage) {
   }
 }
 
-// A recording of about megabytes of samples, as RAW (signed) or as WAV, and the file it
-// becomes once its DC offsets are corrected.
+// A recording of megabytes of samples, as RAW (signed) or as WAV: a drifting tape at its
+// start, then silence as a hole in a sparse file, which costs no disk and little time to read
+// but as much to correct as any samples.
 struct LongRecording {
   std::string name;
-  std::string bytes;
-  std::string corrected;
+  std::string bytes;  // the first bytes; the rest are zeros
+  uint64_t length = 0;
 };
 
 LongRecording MakeLongRecording(const std::string& name, size_t megabytes) {
   const bool wav = name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0;
-  // A drifting level, so that the correction changes the samples.
   TapeBuilder_ns::RenderOptions options;
   options.driftAmplitude = 20;
   options.driftFrequencyHz = 3;
   const auto once = TapeBuilder_ns::RenderSamples(
       TapeBuilder_ns::StandardTape({{"LONG", 0, 0, Data(4000, 9)}}), options);
-  std::string samples;
-  samples.reserve(megabytes * 1000000 + once.size());
-  while (samples.size() < megabytes * 1000000) {
-    for (const int8_t sample : once) {
-      // WAV holds unsigned samples.
-      samples += static_cast<char>(wav ? static_cast<uint8_t>(sample + 128)
-                                       : static_cast<uint8_t>(sample));
-    }
-  }
   LongRecording recording;
   recording.name = name;
+  const uint64_t samples = uint64_t{megabytes} * 1000000;
   if (wav) {
-    const auto header = TapeBuilder_ns::WavHeader(44100, static_cast<uint32_t>(samples.size()),
-                                                  samples.size() % 2 != 0);
+    const auto header = TapeBuilder_ns::WavHeader(44100, static_cast<uint32_t>(samples), false);
     recording.bytes.assign(header.begin(), header.end());
-    recording.bytes += samples;
-    if (samples.size() % 2 != 0) {
-      recording.bytes += '\0';
-    }
-  } else {
-    recording.bytes = samples;
   }
-
-  // The corrected file, made by the correction itself in a folder of its own.
-  TempFolder folder;
-  const std::string path = folder / name;
-  TestSupport::WriteFile(path, recording.bytes);
-  if (wav) {
-    SoundInput_ns::WAVSound source;
-    source.Open(path);
-    DCOffsetFunctions_ns::FixDCOffsets(source, path);
-  } else {
-    SoundInput_ns::RAWSound source;
-    source.Open(path);
-    DCOffsetFunctions_ns::FixDCOffsets(source, path);
+  recording.length = recording.bytes.size() + samples;
+  for (const int8_t sample : once) {
+    // WAV holds unsigned samples.
+    recording.bytes +=
+        static_cast<char>(wav ? static_cast<uint8_t>(sample + 128) : static_cast<uint8_t>(sample));
   }
-  recording.corrected = ReadFile(path);
-  EXPECT_NE(recording.corrected, recording.bytes);
   return recording;
 }
 
-// Runs -d on the recording and checks what an interruption left of it.
-void ExpectWholeAfterInterruptedCorrection(const TempFolder& folder, const LongRecording& recording,
-                                           const Stop& stop, const RunResult& result) {
+void WriteRecording(const TempFolder& folder, const LongRecording& recording) {
+  TestSupport::WriteFile(folder / recording.name, recording.bytes);
+  std::filesystem::resize_file(folder / recording.name, recording.length);
+}
+
+// What an interruption of -d left: the recording as it was, and nothing but it and the log.
+void ExpectUntouchedAfterInterruptedCorrection(const TempFolder& folder,
+                                               const LongRecording& recording, const Stop& stop,
+                                               const RunResult& result) {
   const std::string stem = recording.name.substr(0, recording.name.size() - 4);
   const std::string log = ReadFile(folder / (stem + ".log"));
   ExpectInterrupted(result, log, stop, folder / (stem + ".uef"));
-  const std::string now = ReadFile(folder / recording.name);
-  EXPECT_TRUE(now == recording.bytes || now == recording.corrected)
-      << stop.name << ": the recording is neither the original nor the corrected one ("
-      << now.size() << " bytes)";
-  EXPECT_FALSE(FileExists(folder / ("DCOffsetsFixed" + recording.name.substr(stem.size()))))
-      << stop.name;
+  EXPECT_EQ(log.find("DC offsets successfully fixed."), std::string::npos) << stop.name;
+  EXPECT_EQ(std::filesystem::file_size(folder / recording.name), recording.length) << stop.name;
+  // The correction would change the drifting start; the silence after it stays silence.
+  std::ifstream file(folder / recording.name, std::ios::binary);
+  std::string start(recording.bytes.size(), '\0');
+  file.read(&start[0], static_cast<std::streamsize>(start.size()));
+  EXPECT_TRUE(start == recording.bytes) << stop.name << ": the recording was changed";
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected = {stem + ".log", recording.name};
+  std::sort(expected.begin(), expected.end());
+  if (std::filesystem::exists(folder / "config")) {
+    expected.insert(expected.begin(), "config");
+  }
+  EXPECT_EQ(names, expected) << stop.name;
 }
 
-TEST(Signals, DuringTheDcCorrectionLeaveTheRecordingWhole) {
-  const LongRecording raw = MakeLongRecording("long.raw", 24);
-  const LongRecording wav = MakeLongRecording("long.wav", 24);
-  for (const Stop& stop : kStops) {
-    // RAW for two of the signals, WAV for the others.
-    const LongRecording& recording = stop.signal == SIGINT || stop.signal == SIGHUP ? raw : wav;
-    TempFolder folder;
-    TestSupport::WriteFile(folder / recording.name, recording.bytes);
-    RunningProcess process(Options(folder, {"-i", recording.name, "-d"}));
-    WaitForOutput(process, "Fixing DC offsets in file, may take a minute.");
-    process.Signal(stop.signal);
-    ExpectWholeAfterInterruptedCorrection(folder, recording, stop, process.Wait());
+TEST(Signals, DuringTheDcCorrectionStopItAndLeaveTheRecordingAsItWas) {
+  const LongRecording raw = MakeLongRecording("long.raw", 400);
+  const LongRecording wav = MakeLongRecording("long.wav", 400);
+  for (const int delay : {0, 40, 150}) {
+    for (const Stop& stop : kStops) {
+      // RAW for two of the signals, WAV for the others.
+      const LongRecording& recording = stop.signal == SIGINT || stop.signal == SIGHUP ? raw : wav;
+      TempFolder folder;
+      WriteRecording(folder, recording);
+      RunningProcess process(Options(folder, {"-i", recording.name, "-d"}));
+      WaitForOutput(process, "Fixing DC offsets in file, may take a minute.");
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      process.Signal(stop.signal);
+      SCOPED_TRACE("signalled " + std::to_string(delay) + " ms into the correction");
+      ExpectUntouchedAfterInterruptedCorrection(folder, recording, stop, process.Wait());
+    }
   }
 }
 
-TEST(Signals, PendingWhenTheDcCorrectionStartsLetItFinish) {
-  // Signalled in the header, before the correction: the correction still runs to its end,
-  // and the run stops once decoding starts.
+TEST(Signals, PendingWhenTheDcCorrectionStartsStopItBeforeItWrites) {
+  // Signalled in the header, before the correction: the correction does not start.
   IgnoringBrokenPipes ignoring;
   const LongRecording raw = MakeLongRecording("long.raw", 4);
   const Stop& stop = kStops[1];
   TempFolder folder;
-  TestSupport::WriteFile(folder / raw.name, raw.bytes);
+  WriteRecording(folder, raw);
   const std::string signature = SignaturePipe(folder);
   RunningProcess process(Options(folder, {"-i", raw.name, "-d"}));
   WaitForOutput(process, "Command line:");
   process.Signal(stop.signal);
   ReleaseHeader(signature);
   const RunResult result = process.Wait();
-  ExpectWholeAfterInterruptedCorrection(folder, raw, stop, result);
-  EXPECT_EQ(ReadFile(folder / raw.name), raw.corrected);
-  EXPECT_NE(ReadFile(folder / "long.log").find("DC offsets successfully fixed."),
-            std::string::npos);
+  ExpectUntouchedAfterInterruptedCorrection(folder, raw, stop, result);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // with "\r\n" line ends, and the sound card through waveIn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -143,6 +144,89 @@ TEST(WindowsRun, TheLogIsAWindowsTextFile) {
     }
   }
   EXPECT_EQ(returns, feeds);
+}
+
+std::vector<std::string> FolderContents(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(WindowsRun, DcCorrectionReplacesOnlyWhatItMay) {
+  TempFolder folder;
+  WriteTape(folder / "tape.raw");
+  const std::string original = ReadFile(folder / "tape.raw");
+
+  // A file with the read-only attribute is refused and kept.
+  std::filesystem::permissions(folder / "tape.raw", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::group_read |
+                                                        std::filesystem::perms::others_read);
+  const RunResult readOnly = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-d"});
+  EXPECT_EQ(readOnly.errors,
+            "\nCannot fix DC offsets in the read-only file tape.raw.  Make it writable and run "
+            "again with the -d switch.");
+  EXPECT_EQ(ReadFile(folder / "tape.raw"), original);
+  std::filesystem::permissions(folder / "tape.raw", std::filesystem::perms::all);
+
+  // Corrected in place, beside someone's file of the old temporary name, which is kept.
+  WriteFile(folder / "DCOffsetsFixed.raw", "someone's");
+  const RunResult fixed = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-d"});
+  EXPECT_EQ(fixed.errors, "");
+  EXPECT_NE(fixed.output.find("DC offsets successfully fixed."), std::string::npos);
+  EXPECT_NE(ReadFile(folder / "tape.raw"), original);
+  EXPECT_EQ(std::filesystem::file_size(folder / "tape.raw"), original.size());
+  EXPECT_EQ(ReadFile(folder / "DCOffsetsFixed.raw"), "someone's");
+  EXPECT_EQ(FolderContents(folder.Path()),
+            (std::vector<std::string>{"DCOffsetsFixed.raw", "tape.log", "tape.raw", "tape.uef"}));
+
+  // A file with a second name is refused, where the file system has hard links.
+  std::error_code error;
+  std::filesystem::create_hard_link(folder / "tape.raw", folder / "also.raw", error);
+  if (!error) {
+    const std::string before = ReadFile(folder / "tape.raw");
+    const RunResult linked = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-d"});
+    EXPECT_EQ(linked.errors,
+              "\nCannot fix DC offsets in tape.raw, which has other names (hard links).  Copy it "
+              "to a file of its own and run again with the -d switch.");
+    EXPECT_EQ(ReadFile(folder / "tape.raw"), before);
+    EXPECT_EQ(ReadFile(folder / "also.raw"), before);
+  }
+}
+
+TEST(WindowsRun, TheImageAndTheLogAreNeverOneFileWhateverTheCase) {
+  TempFolder folder;
+  WriteTape(folder / "side.raw");
+  WriteFile(folder / "side.log", "an earlier log");
+  const RunResult result = RunVarnstow(folder.Path(), {"-i", "side.raw", "-o", "SIDE.LOG"});
+  EXPECT_EQ(result.errors,
+            "\nThe image and the log would both be the file side.log.  Give another name with -o.");
+  EXPECT_EQ(ReadFile(folder / "side.log"), "an earlier log");
+}
+
+TEST(WindowsRun, ControlCDuringTheDcCorrectionLeavesTheRecordingAsItWas) {
+  TempFolder folder;
+  WriteTape(folder / "long.raw");
+  const std::string start = ReadFile(folder / "long.raw");
+  // Silence after the tape, long enough to be interrupted while it is corrected.
+  std::filesystem::resize_file(folder / "long.raw", 400000000);
+  TestSupport::RunOptions options;
+  options.arguments = {"-i", "long.raw", "-d"};
+  options.workingFolder = folder.Path();
+  TestSupport::RunningProcess process(options);
+  for (int i = 0; i < 20000 && process.OutputSoFar().find("Fixing DC offsets") == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  process.Signal(SIGINT);
+  const RunResult result = process.Wait();
+  EXPECT_EQ(result.errors, "\nExecution interrupted.");
+  EXPECT_EQ(result.output.find("DC offsets successfully fixed."), std::string::npos);
+  EXPECT_EQ(std::filesystem::file_size(folder / "long.raw"), 400000000u);
+  EXPECT_EQ(ReadFile(folder / "long.raw").substr(0, start.size()), start);
+  EXPECT_EQ(FolderContents(folder.Path()), (std::vector<std::string>{"long.log", "long.raw"}));
 }
 
 // About ten minutes of tape: long enough to be interrupted while it decodes.

@@ -83,7 +83,10 @@ TEST(FuzzFindings, DcCorrectionRefusesAWavWhoseFormatChunkFollowsItsData) {
     EXPECT_EQ(FailureOf(wav, path),
               "Cannot fix DC offsets in a WAV file whose format chunk follows its data");
     EXPECT_EQ(ReadFile(path), file);
-    EXPECT_FALSE(FileExists(folder / "DCOffsetsFixed.wav"));
+    // Nothing but the recording: no temporary file is left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
     wav.Open(path);  // closed by the failed correction
     wav.Close();
   }

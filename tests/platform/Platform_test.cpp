@@ -1,10 +1,12 @@
-// The POSIX platform layer: the settings store, file look-up, removal and renaming.
+// The POSIX platform layer: the settings store, file look-up, removal and renaming, creating
+// new files, copying permissions and owners, the facts of a file and its links.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -185,6 +187,110 @@ TEST(FileOperations, RemoveAndReplaceReportTheirCause) {
   const auto notEmpty = Platform_ns::RemoveFile(folder / "full");
   EXPECT_EQ(notEmpty.error, FileError::kOther);
   EXPECT_FALSE(notEmpty.text.empty());
+}
+
+TEST(FileOperations, CreateNewNeverTakesAnExistingName) {
+  TempFolder folder;
+  const Platform_ns::FileOperations operations = Platform_ns::PlatformFileOperations();
+  Platform_ns::FileResult result;
+  Platform_ns::OutputFile* file = operations.CreateNew(folder / "new", result);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(result.error, FileError::kNone);
+  EXPECT_EQ(operations.Write(file, "abc", 3).error, FileError::kNone);
+  EXPECT_EQ(operations.Close(file).error, FileError::kNone);
+  EXPECT_EQ(ReadFile(folder / "new"), "abc");
+
+  // A file, a folder, or a symbolic link (even one leading nowhere) at the name: refused.
+  std::filesystem::create_directory(folder / "folder");
+  std::filesystem::create_symlink(folder / "nowhere", folder / "link");
+  for (const char* name : {"new", "folder", "link"}) {
+    EXPECT_EQ(operations.CreateNew(folder / name, result), nullptr) << name;
+    EXPECT_EQ(result.error, FileError::kExists) << name;
+    EXPECT_FALSE(result.text.empty()) << name;
+  }
+  EXPECT_EQ(ReadFile(folder / "new"), "abc");
+  EXPECT_FALSE(FileExists(folder / "nowhere"));
+}
+
+TEST(FileOperations, CopyAttributesGivesModeAndOwner) {
+  TempFolder folder;
+  WriteFile(folder / "from", "a");
+  WriteFile(folder / "to", "b");
+  const bool superuser = geteuid() == 0;
+  if (superuser) {
+    ASSERT_EQ(chown((folder / "from").c_str(), 1234, 1235), 0);
+  }
+  // After the owner: giving a file away clears its set-group bit.
+  ASSERT_EQ(chmod((folder / "from").c_str(), 02750), 0);
+  const Platform_ns::FileOperations operations = Platform_ns::PlatformFileOperations();
+  EXPECT_EQ(operations.CopyAttributes(folder / "from", folder / "to").error, FileError::kNone);
+  struct stat info {};
+  ASSERT_EQ(stat((folder / "to").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 02750u);
+  if (superuser) {
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 1235u);
+  }
+  EXPECT_EQ(operations.CopyAttributes(folder / "missing", folder / "to").error,
+            FileError::kNotFound);
+  EXPECT_EQ(operations.CopyAttributes(folder / "from", folder / "missing").error,
+            FileError::kNotFound);
+}
+
+TEST(FileFacts, SizeLinksReadOnlyAndKind) {
+  TempFolder folder;
+  const auto none = Platform_ns::FactsOf(folder / "missing");
+  EXPECT_FALSE(none.exists);
+
+  // A sparse file beyond 4 GiB: its size in full.
+  WriteFile(folder / "big", "");
+  std::filesystem::resize_file(folder / "big", (uint64_t{1} << 32) + 1000);
+  const auto big = Platform_ns::FactsOf(folder / "big");
+  EXPECT_TRUE(big.exists);
+  EXPECT_TRUE(big.regular);
+  EXPECT_FALSE(big.readOnly);
+  EXPECT_EQ(big.size, (uint64_t{1} << 32) + 1000);
+  EXPECT_EQ(big.links, 1u);
+
+  std::filesystem::create_hard_link(folder / "big", folder / "twin");
+  EXPECT_EQ(Platform_ns::FactsOf(folder / "big").links, 2u);
+
+  // Read-only for everyone, whoever runs this.
+  ASSERT_EQ(chmod((folder / "twin").c_str(), 0444), 0);
+  EXPECT_TRUE(Platform_ns::FactsOf(folder / "big").readOnly);
+  ASSERT_EQ(chmod((folder / "twin").c_str(), 0200), 0);
+  EXPECT_FALSE(Platform_ns::FactsOf(folder / "big").readOnly);
+
+  std::filesystem::create_directory(folder / "folder");
+  const auto directory = Platform_ns::FactsOf(folder / "folder");
+  EXPECT_TRUE(directory.exists);
+  EXPECT_FALSE(directory.regular);
+}
+
+TEST(FileFacts, LinksAreFollowedToTheirFile) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder / "store");
+  WriteFile(folder / "store/real", "x");
+  std::filesystem::create_symlink("store/real", folder / "one");
+  std::filesystem::create_symlink("one", folder / "two");
+  const std::string real = std::filesystem::canonical(folder / "store/real").string();
+  EXPECT_EQ(Platform_ns::FollowLinks(folder / "two"), real);
+  EXPECT_EQ(Platform_ns::FollowLinks(folder / "one"), real);
+  // A plain file's name, and a link that leads nowhere, stay as given.
+  EXPECT_EQ(Platform_ns::FollowLinks(folder / "store/real"), folder / "store/real");
+  std::filesystem::create_symlink("nowhere", folder / "dangling");
+  EXPECT_EQ(Platform_ns::FollowLinks(folder / "dangling"), folder / "dangling");
+  EXPECT_EQ(Platform_ns::FactsOf(folder / "two").size, 1u);
+}
+
+TEST(TemporaryNames, AreBesideTheFileAndPassTakenNames) {
+  TempFolder folder;
+  const std::string stem = folder / ("tape.uef." + Platform_ns::ProcessTag() + "-");
+  EXPECT_EQ(Platform_ns::TemporaryNameBeside(folder / "tape.uef"), stem + "0.tmp");
+  WriteFile(stem + "0.tmp", "left over");
+  std::filesystem::create_directory(stem + "1.tmp");
+  EXPECT_EQ(Platform_ns::TemporaryNameBeside(folder / "tape.uef"), stem + "2.tmp");
+  EXPECT_NE(Platform_ns::ProcessTag(), "");
 }
 
 }  // namespace

@@ -152,6 +152,58 @@ TEST(FileOperations, RemoveAndReplaceReportTheirCause) {
   EXPECT_TRUE(FileExists(folder / "full/file"));
 }
 
+TEST(FileOperations, CreateNewNeverTakesAnExistingName) {
+  TempFolder folder;
+  const Platform_ns::FileOperations operations = Platform_ns::PlatformFileOperations();
+  Platform_ns::FileResult result;
+  Platform_ns::OutputFile* file = operations.CreateNew(folder / "new", result);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(operations.Write(file, "abc", 3).error, FileError::kNone);
+  EXPECT_EQ(operations.Close(file).error, FileError::kNone);
+  EXPECT_EQ(operations.CreateNew(folder / "new", result), nullptr);
+  EXPECT_EQ(result.error, FileError::kExists);
+  EXPECT_EQ(ReadFile(folder / "new"), "abc");
+}
+
+TEST(FileOperations, CopyAttributesKeepsTheFileUsable) {
+  // Wine keeps little of a security descriptor; what it keeps is copied without a failure.
+  TempFolder folder;
+  WriteFile(folder / "from", "a");
+  WriteFile(folder / "to", "b");
+  const Platform_ns::FileOperations operations = Platform_ns::PlatformFileOperations();
+  EXPECT_EQ(operations.CopyAttributes(folder / "from", folder / "to").error, FileError::kNone);
+  EXPECT_EQ(ReadFile(folder / "to"), "b");
+  WriteFile(folder / "to", "c");
+  EXPECT_EQ(ReadFile(folder / "to"), "c");
+  EXPECT_EQ(Platform_ns::ReplaceFile(folder / "to", folder / "from").error, FileError::kNone);
+  EXPECT_EQ(ReadFile(folder / "from"), "c");
+}
+
+TEST(FileFacts, SizeLinksAndTheReadOnlyAttribute) {
+  TempFolder folder;
+  EXPECT_FALSE(Platform_ns::FactsOf(folder / "missing").exists);
+  WriteFile(folder / "file", "12345");
+  auto facts = Platform_ns::FactsOf(folder / "file");
+  EXPECT_TRUE(facts.exists);
+  EXPECT_TRUE(facts.regular);
+  EXPECT_FALSE(facts.readOnly);
+  EXPECT_EQ(facts.size, 5u);
+  EXPECT_EQ(facts.links, 1u);
+  std::error_code error;
+  std::filesystem::create_hard_link(folder / "file", folder / "twin", error);
+  if (!error) {
+    EXPECT_EQ(Platform_ns::FactsOf(folder / "file").links, 2u);
+  }
+  std::filesystem::permissions(folder / "file", std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::others_read);
+  EXPECT_TRUE(Platform_ns::FactsOf(folder / "file").readOnly);
+  std::filesystem::permissions(folder / "file", std::filesystem::perms::all);
+  std::filesystem::create_directory(folder / "folder");
+  EXPECT_FALSE(Platform_ns::FactsOf(folder / "folder").regular);
+  EXPECT_EQ(Platform_ns::FollowLinks(folder / "file"), folder / "file");
+}
+
 // The time as YYYYMMDDHHMM.
 std::string Stamp(int year, int month, int day, int hour, int minute) {
   char text[32];

@@ -23,7 +23,8 @@ class FileFaults {
   FileFaults() {
     Active() = this;
     real_ = Platform_ns::PlatformFileOperations();
-    Platform_ns::TheFileOperations = {Open, Write, Close, Remove, Replace};
+    Platform_ns::TheFileOperations = {Open,   CreateNew, Write,         Close,
+                                      Remove, Replace,   CopyAttributes};
   }
   ~FileFaults() {
     Platform_ns::TheFileOperations = Platform_ns::PlatformFileOperations();
@@ -36,7 +37,7 @@ class FileFaults {
     return Failure{true, Platform_ns::FileResult{error, text}};
   }
 
-  // Opening fails without creating anything.
+  // Opening (or creating a new file) fails without creating anything.
   Failure openFails;
   // Writing fails at calls number writeFailsFrom (1 for the first) to writeFailsTo (-1: all
   // later ones), after writing the first half of the bytes it was given, as a drive that fills
@@ -49,13 +50,18 @@ class FileFaults {
   // Removing and renaming fail without doing anything.
   Failure removeFails;
   Failure replaceFails;
+  // Copying the permissions and owner fails without changing anything.
+  Failure copyAttributesFails;
 
   int opens = 0;
   int writes = 0;
   int closes = 0;
   int removes = 0;
   int replaces = 0;
-  std::string removed;  // the name given to the last removal
+  int attributeCopies = 0;
+  std::string removed;   // the name given to the last removal
+  std::string created;   // the name given to the last creation of a new file
+  std::string replaced;  // the name the last rename gave
 
  private:
   static FileFaults*& Active() {
@@ -71,6 +77,25 @@ class FileFaults {
       return nullptr;
     }
     return faults.real_.OpenForWriting(path, result);
+  }
+
+  static Platform_ns::OutputFile* CreateNew(const std::string& path,
+                                            Platform_ns::FileResult& result) {
+    FileFaults& faults = *Active();
+    ++faults.opens;
+    faults.created = path;
+    if (faults.openFails.active) {
+      result = faults.openFails.result;
+      return nullptr;
+    }
+    return faults.real_.CreateNew(path, result);
+  }
+
+  static Platform_ns::FileResult CopyAttributes(const std::string& from, const std::string& to) {
+    FileFaults& faults = *Active();
+    ++faults.attributeCopies;
+    return faults.copyAttributesFails.active ? faults.copyAttributesFails.result
+                                             : faults.real_.CopyAttributes(from, to);
   }
 
   static Platform_ns::FileResult Write(Platform_ns::OutputFile* file, const char* bytes,
@@ -102,6 +127,7 @@ class FileFaults {
   static Platform_ns::FileResult Replace(const std::string& from, const std::string& to) {
     FileFaults& faults = *Active();
     ++faults.replaces;
+    faults.replaced = to;
     return faults.replaceFails.active ? faults.replaceFails.result : faults.real_.Replace(from, to);
   }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -34,11 +35,13 @@ std::vector<uint8_t> RandomBytes(size_t count, unsigned seed) {
   return bytes;
 }
 
-// What a save did: the message it raised, what it wrote on standard error, and the file.
+// What a save did: the message it raised, what it wrote on standard error, the file, and the
+// temporary files left beside it.
 struct Outcome {
   std::string raised;
   std::string errors;
   bool fileLeft = false;
+  std::vector<std::string> othersLeft;  // their names, without the folder
 };
 
 // Saves an image of about imageBytes bytes to path. Large images are random, so that even
@@ -62,6 +65,12 @@ Outcome SaveTo(const std::string& path, bool compress, const FileFaults& faults,
   EXPECT_TRUE(image.DriveFileName.empty()) << "an image is saved once at most";
   EXPECT_EQ(faults.opens, 1);
   outcome.fileLeft = FileExists(path);
+  const std::filesystem::path file(path);
+  for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+    if (entry.path().filename() != file.filename()) {
+      outcome.othersLeft.push_back(entry.path().filename().string());
+    }
+  }
   return outcome;
 }
 
@@ -141,8 +150,47 @@ TEST_P(SaveFailures, WriteFailedAndRemovalRefusedLeavesTheFile) {
   const Outcome outcome = Save(faults);
   EXPECT_EQ(outcome.raised, "Error writing UEF file on drive");
   EXPECT_EQ(outcome.errors, "\nOS Permission denied to remove the UEF file on drive.");
-  EXPECT_TRUE(outcome.fileLeft);
-  EXPECT_EQ(faults.removed, path_);
+  // What could not be removed is the temporary file: the image's own name is never taken by a
+  // half-written file.
+  EXPECT_FALSE(outcome.fileLeft);
+  EXPECT_EQ(outcome.othersLeft,
+            std::vector<std::string>{std::filesystem::path(faults.removed).filename().string()});
+  EXPECT_EQ(faults.removed, faults.created);
+  EXPECT_EQ(faults.removed.rfind(path_ + ".", 0), 0u) << faults.removed;
+}
+
+TEST_P(SaveFailures, FailuresKeepAnEarlierImage) {
+  for (int failure = 0; failure < 3; ++failure) {
+    TestSupport::WriteFile(path_, "the earlier image");
+    FileFaults faults;
+    if (failure == 0) {
+      faults.writeFails = kDriveFull;
+    } else if (failure == 1) {
+      faults.closeFails = kDriveFull;
+    } else {
+      faults.replaceFails = FileFaults::Because(FileError::kOther, "Device or resource busy");
+    }
+    const Outcome outcome = Save(faults);
+    EXPECT_EQ(outcome.raised, failure == 0   ? "Error writing UEF file on drive"
+                              : failure == 1 ? "Could not close UEF file on drive"
+                                             : "Could not give the UEF file its name on drive "
+                                               "(Device or resource busy)");
+    EXPECT_EQ(ReadFile(path_), "the earlier image") << failure;
+    EXPECT_TRUE(outcome.othersLeft.empty()) << failure;
+    EXPECT_EQ(faults.removes, 1) << failure;
+  }
+}
+
+TEST_P(SaveFailures, TheImageTakesItsNameOnlyWhenComplete) {
+  TestSupport::WriteFile(path_, "the earlier image");
+  FileFaults faults;
+  const Outcome outcome = Save(faults);
+  EXPECT_EQ(outcome.raised, "(nothing)");
+  EXPECT_EQ(faults.replaces, 1);
+  EXPECT_EQ(faults.replaced, path_);
+  EXPECT_NE(faults.created, path_);
+  EXPECT_NE(ReadFile(path_), "the earlier image");
+  EXPECT_TRUE(outcome.othersLeft.empty());
 }
 
 TEST_P(SaveFailures, OtherRemovalFailuresAreSilent) {
