@@ -45,6 +45,16 @@ void ByteFramer::Cell(const CellReading& cell) {
 }
 
 void ByteFramer::Idle(const CellReading& cell) {
+  const bool atByteEnd = atByteEnd_;
+  atByteEnd_ = false;
+  if (!cell.signal && atByteEnd && blindBytes_ < kBlindBytes) {
+    // The signal fails where the next byte of a run should start: a drop-out inside a block.
+    // The clock runs on, and the bytes are read where they would lie, in doubt, so that the
+    // block keeps its length and its other bytes.
+    ++blindBytes_;
+    StartFrame(cell);
+    return;
+  }
   if (!cell.signal) {
     if (!signalLost_)
       sink_.SignalLost(cell.startSample);
@@ -59,7 +69,12 @@ void ByteFramer::Idle(const CellReading& cell) {
     previous_ = cell;
     return;
   }
-  // A start bit. At 300 baud its first cell may have been the one before, read as a 1 in the
+  blindBytes_ = 0;
+  StartFrame(cell);
+}
+
+void ByteFramer::StartFrame(const CellReading& cell) {
+  // At 300 baud the start bit's first cell may have been the one before, read as a 1 in the
   // noise: the frame keeps that cell too, and the start bit's better reading decides.
   if (cellsPerBit_ == 1) {
     frame_[0] = cell;
@@ -99,6 +114,7 @@ void ByteFramer::EndFrame() {
   cells_ = 0;
   idleCells_ = byte.Framed() ? static_cast<uint32_t>(cellsPerBit_) : 0;
   signalLost_ = false;
+  atByteEnd_ = true;
   previous_ = frame_[static_cast<size_t>(used - 1)];
   // A cell the frame held but did not use belongs to what follows the byte.
   for (int k = used; k < total; ++k)

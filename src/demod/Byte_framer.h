@@ -44,6 +44,8 @@ class ByteFramer final : public CellSink {
 
  private:
   static constexpr int kMostCells = 4 * 10 + 1;
+  // Bytes read on through a drop-out inside a run of bytes: 50 ms at 1200 baud.
+  static constexpr int kBlindBytes = 6;
 
   struct Bit {
     float soft;
@@ -51,6 +53,7 @@ class ByteFramer final : public CellSink {
   };
   Bit BitAt(int first) const;
   void Idle(const CellReading& cell);
+  void StartFrame(const CellReading& cell);
   void EndFrame();
 
   const int cellsPerBit_;
@@ -61,6 +64,8 @@ class ByteFramer final : public CellSink {
   CellReading previous_;
   uint32_t idleCells_ = 0;
   bool signalLost_ = true;
+  bool atByteEnd_ = false;  // the cell now due is where a byte just read was followed by another
+  int blindBytes_ = 0;      // bytes read in a row where the signal was lost
 };
 
 }  // namespace Demod_ns

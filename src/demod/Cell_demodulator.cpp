@@ -38,6 +38,9 @@ constexpr double kRateGain = 0.004;
 constexpr double kFrequencyGain = 0.1;
 // The share of one cell in the average of the coarse measure of the speed error.
 constexpr double kCoarseShare = 1.0 / 32.0;
+// Where the average coarse measure shows the clock off by more than this, it corrects the
+// clock alone.
+constexpr double kFarOff = 0.15;
 // One cell corrects the rate by at most kFrequencyGain of this speed error.
 constexpr double kLargestStep = 0.1;
 // The clock's rate stays within 25% of the normal speed.
@@ -46,8 +49,14 @@ constexpr double kFastest = 1.25;
 
 // A cell's stronger tone must hold this many times the noise's energy to count as signal.
 constexpr float kSignalOverNoise = 6.0f;
+// Or the cell's energy this many times the noise floor.
+constexpr float kSignalOverFloor = 10.0f;
+constexpr float kSmoothing = 1.0f / 16.0f;
+constexpr float kFloorRise = 1.0f + 1.0f / 2048.0f;  // doubles in some 1400 cells, 1.2 s
 // And at least this share of the signal's usual energy (digital silence has no noise).
 constexpr float kSignalOverLevel = 1e-4f;
+// Cells of signal in a row before the clock is set by them.
+constexpr int kSignalRunForClock = 4;
 // Cells whose decision is this sure take part in the clock's recovery.
 constexpr float kSureForTiming = 0.3f;
 constexpr float kSureForFrequency = 0.5f;
@@ -250,7 +259,15 @@ void CellDemodulator::ReadCell() {
   if (noise_ < 0.0f)
     noise_ = std::min(e1, e2);
 
-  bool signal = stronger > kSignalOverNoise * noise_ && stronger > kSignalOverLevel * level_;
+  // The noise floor: the least, lately, of the cells' energy smoothed over a few cells. It
+  // rises slowly and falls at once, so the gaps of a tape set it.
+  smoothed_ += (e1 + e2 - smoothed_) * kSmoothing;
+  floor_ = std::min(floor_ < 0.0f ? smoothed_ : floor_ * kFloorRise, smoothed_);
+  // A cell holds signal where its stronger tone stands well above the noise in the weaker
+  // one, or, with the clock far off (both tones then take a share), where the cell's energy
+  // stands well above the floor.
+  bool signal = (stronger > kSignalOverNoise * noise_ || e1 + e2 > kSignalOverFloor * floor_) &&
+                stronger > kSignalOverLevel * level_;
   bool one = e2 > e1;
   if (signal && !one && toneRun_ >= kToneCells) {
     // The first 0 after carrier tone: a start bit. Put the clock on its leading edge.
@@ -283,7 +300,9 @@ void CellDemodulator::ReadCell() {
 
   // The clock's recovery.
   const float sure = std::fabs(cell.soft);
-  if (signal && lastSignal_) {
+  signalRun_ = signal ? signalRun_ + 1 : 0;
+  // Stray waves in a gap are no signal to set the clock by: it takes a few cells in a row.
+  if (signalRun_ >= kSignalRunForClock) {
     if (one != lastOne_) {
       if (sure > kSureForTiming && std::fabs(lastSoft_) > kSureForTiming) {
         // The window centred on the boundary leans towards the cell before by as much as the
@@ -293,28 +312,33 @@ void CellDemodulator::ReadCell() {
         position_ += kPhaseGain * error * kHalf * step_;
         step_ *= 1.0 + kRateGain * error;
       }
-    } else if (sure > kSureForFrequency && std::fabs(lastSoft_) > kSureForFrequency) {
+    } else if (one) {
       // A tone at 1 + d times its frequency turns by d of a cycle from one of its cycles to the
-      // next. For 1200 Hz that is from the cell before to this one, unambiguous up to half a
-      // cycle either way, so a clock as far as 50% off comes back. 2400 Hz turns by 2d from
-      // the cell before, which is as precise but ambiguous from 25% on; its turn from the
-      // first half of this cell to the second gives d unambiguously but from half the points,
-      // and so with more noise: its average over the last few dozen cells settles the
-      // ambiguity, where one cell's alone would often settle it wrongly in noise.
-      double error;
-      if (one) {
-        const double coarse = std::arg(highSecond * std::conj(highFirst)) / (2.0 * kPi);
-        coarse_ += (coarse - coarse_) * kCoarseShare;
-        error = std::arg(high * std::conj(lastHigh_)) / (4.0 * kPi);
+      // next. 2400 Hz turns by 2d from the cell before, which is precise but ambiguous from
+      // 25% on; its turn from the first half of this cell to the second gives d unambiguously
+      // but from half the points, and so with more noise. The average of the latter, over
+      // the last few dozen cells of tone, settles the ambiguity of the former; where it says
+      // the clock is far off it corrects the clock itself (a clock far off reads no cell
+      // surely, so the precise measure would never be taken).
+      const double coarse = std::arg(highSecond * std::conj(highFirst)) / (2.0 * kPi);
+      coarse_ += (coarse - coarse_) * kCoarseShare;
+      double error = coarse_;
+      if (std::fabs(coarse_) < kFarOff) {
+        if (sure <= kSureForFrequency || std::fabs(lastSoft_) <= kSureForFrequency)
+          error = 0.0;
+        else
+          error = std::arg(high * std::conj(lastHigh_)) / (4.0 * kPi);
         for (const double other : {error - 0.5, error + 0.5}) {
           if (std::fabs(other - coarse_) < std::fabs(error - coarse_))
             error = other;
         }
-      } else {
-        error = std::arg(low * std::conj(lastLow_)) / (2.0 * kPi);
       }
-      error = std::clamp(error, -kLargestStep, kLargestStep);
-      step_ /= 1.0 + kFrequencyGain * error;
+      step_ /= 1.0 + kFrequencyGain * std::clamp(error, -kLargestStep, kLargestStep);
+    } else if (sure > kSureForFrequency && std::fabs(lastSoft_) > kSureForFrequency) {
+      // 1200 Hz turns by d from the cell before to this one, unambiguous up to half a cycle
+      // either way.
+      const double error = std::arg(low * std::conj(lastLow_)) / (2.0 * kPi);
+      step_ /= 1.0 + kFrequencyGain * std::clamp(error, -kLargestStep, kLargestStep);
     }
     step_ = std::clamp(step_, nominalStep_ / kFastest, nominalStep_ / kSlowest);
   }
@@ -322,7 +346,6 @@ void CellDemodulator::ReadCell() {
   lastLow_ = low;
   lastHigh_ = high;
   lastOne_ = one;
-  lastSignal_ = signal;
   lastSoft_ = cell.soft;
   cellStart_ += kPoints;
 }

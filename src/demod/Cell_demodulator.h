@@ -99,10 +99,13 @@ class CellDemodulator {
   std::complex<float> lastLow_;
   std::complex<float> lastHigh_;
   bool lastOne_ = true;
-  bool lastSignal_ = false;
   float lastSoft_ = 0.0f;
   double coarse_ = 0.0;  // the speed error as the 2400 Hz tone's half cells show it, averaged
-  int toneRun_ = 0;      // cells of 2400 Hz in a row, up to the cell before
+  int toneRun_ = 0;
+  int signalRun_ = 0;      // cells of signal in a row, up to this one
+  float smoothed_ = 0.0f;  // the cells' energy, smoothed
+  float floor_ = -1.0f;  // the least of it lately (-1: not yet known)      // cells of 2400 Hz in a
+                         // row, up to the cell before
   float noise_ = -1.0f;  // the noise's energy in one tone's correlation (-1: not yet known)
   float level_ = 0.0f;   // the signal's energy in the stronger tone's correlation
 };
