@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <iostream>
+#include <random>
 #include <sstream>
 
 #include "render/TapeBuilder.h"
@@ -12,6 +15,7 @@
 #include "support/TempFolder.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
+#include "tool/Wav_files.h"
 
 namespace {
 
@@ -606,6 +610,220 @@ TEST(RecoverRealTapes, FindsAtLeastWhatTheBestPassFinds) {
     const auto recovery = Tool_ns::MergePasses(passes);
     EXPECT_GE(recovery.blocks.size(), best) << name;
     EXPECT_EQ(recovery.blocks.size(), blocks) << name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The demodulator's passes, and several takes of one tape.
+
+std::vector<std::vector<uint8_t>> BlocksOfFiles(const std::vector<FileSpec>& files) {
+  std::vector<std::vector<uint8_t>> blocks;
+  for (const FileSpec& file : files) {
+    for (const BlockSpec& block : FileBlocks(file.name, file.load, file.exec, file.data))
+      blocks.push_back(BlockBytes(block));
+  }
+  return blocks;
+}
+
+TEST(RecoverDemodulator, NoiseThatDefeatsEveryPassOfVarnstowLeavesEveryBlock) {
+  TempFolder folder;
+  const std::vector<FileSpec> files = {FileSpec{"NOISY", 0x1900, 0x8023, Data(3 * 256, 11)}};
+  RenderOptions options;
+  options.amplitude = 30;
+  options.noiseStdDev = NoiseStdDevForSnr(options.amplitude, options.shape, 8.0);
+  WriteWav(folder / "noisy.wav", RenderSamples(StandardTape(files), options), 44100);
+
+  const Recovered result = Recover(folder / "noisy.wav", folder / "out.uef");
+  for (const char* pass :
+       {"Pass 1 (sign, normal phase): 0 good blocks", "Pass 2 (sign, shifted phase): 0 good blocks",
+        "Pass 3 (peak, normal phase): 0 good blocks", "Pass 4 (peak, shifted phase): 0 good blocks",
+        "Pass 5 (demodulator): 3 good blocks"})
+    EXPECT_TRUE(Holds(result.report, pass)) << result.report;
+  EXPECT_EQ(DataChunks(result.chunks), BlocksOfFiles(files));
+  // Nor does varnstow itself, with or without -d.
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"-d"}}) {
+    std::vector<std::string> arguments = {"-i", "noisy.wav", "-o", "plain.uef", "-c"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    ASSERT_EQ(TestSupport::RunVarnstow(folder.Path(), arguments).exitCode, 0);
+    EXPECT_TRUE(DataChunks(ParseChunks(ReadFile(folder / "plain.uef"))).empty());
+  }
+}
+
+TEST(RecoverDemodulator, FindsNoFewerBlocksThanVarnstowWithAnyOfItsOptions) {
+  // A tape damaged so that each of varnstow's ways misses something (a DC offset beyond the
+  // waves' peaks among it, which -d mends).
+  TempFolder folder;
+  const auto blocks = FileBlocks("DAMAGED", 0x1900, 0x8023, Data(6 * 256, 5));
+  WriteWavOf(folder / "tape.wav", DamagedFile(blocks));
+  const Recovered result = Recover(folder / "tape.wav", folder / "out.uef");
+  const size_t recovered = DataChunks(result.chunks).size();
+  EXPECT_EQ(recovered, blocks.size());
+  for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+           {}, {"-p"}, {"-l", "p"}, {"-l", "p", "-p"}, {"-d"}, {"-d", "-p"}}) {
+    TestSupport::WriteFile(folder / "copy.wav", ReadFile(folder / "tape.wav"));
+    std::vector<std::string> arguments = {"-i", "copy.wav", "-o", "plain.uef", "-c"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    ASSERT_EQ(TestSupport::RunVarnstow(folder.Path(), arguments).exitCode, 0);
+    EXPECT_GE(recovered, DataChunks(ParseChunks(ReadFile(folder / "plain.uef"))).size())
+        << extra.size();
+  }
+}
+
+TEST(RecoverDemodulator, TakesA16BitStereoCaptureDirectly) {
+  // 48 kHz, 16 bits, two channels: the left holds the tape, upside down, 42 dB below full
+  // scale (in 8 bits its waves would be a step or two high), under mains hum and hiss; the
+  // right only hiss.
+  TempFolder folder;
+  const std::vector<FileSpec> files = {FileSpec{"CAPTURE", 0x1900, 0x8023, Data(600, 12)}};
+  RenderOptions options;
+  options.sampleRate = 48000;
+  options.amplitude = 100;
+  const std::vector<int8_t> tape = RenderSamples(StandardTape(files), options);
+  std::mt19937 random(5);
+  std::normal_distribution<double> hiss(0.0, 0.0004);
+  std::vector<double> frames;
+  for (size_t i = 0; i < tape.size(); ++i) {
+    const double t = static_cast<double>(i) / 48000;
+    const double hum = 0.02 * std::sin(2 * 3.14159265358979 * 50 * t);
+    frames.push_back(-tape[i] / 127.0 * 0.008 + hum + hiss(random));
+    frames.push_back(hiss(random));
+  }
+  ToolTest::WavLayout layout;
+  layout.channels = 2;
+  layout.rate = 48000;
+  layout.bits = 16;
+  TestSupport::WriteFile(folder / "capture.wav", ToolTest::WavFile(layout, frames));
+
+  const Recovered result = Recover(folder / "capture.wav", folder / "out.uef");
+  EXPECT_TRUE(Holds(result.report, "Pass 1 (demodulator, left channel): 3 good blocks"))
+      << result.report;
+  EXPECT_TRUE(Holds(result.report, "Pass 2 (demodulator, right channel): 0 good blocks"))
+      << result.report;
+  EXPECT_TRUE(Holds(result.report, "Pass 3 (demodulator, channels mixed): 3 good blocks"))
+      << result.report;
+  EXPECT_FALSE(Holds(result.report, "Pass 4")) << result.report;
+  EXPECT_EQ(DataChunks(result.chunks), BlocksOfFiles(files));
+}
+
+TEST(RecoverDemodulator, A300BaudFileGoesIntoTheImageWithItsRate) {
+  TempFolder folder;
+  const auto fast = FileBlocks("FAST", 0x1900, 0x1900, Data(100, 13));
+  const auto slow = FileBlocks("SLOW", 0x2000, 0x2000, Data(100, 14));
+  TapeWriter writer;
+  writer.Gap(0.5).CarrierSeconds(2.0).Block(fast[0]).CarrierSeconds(2.0);
+  for (uint8_t value : BlockBytes(slow[0])) {
+    writer.Cycles(1200, 4);
+    for (int b = 0; b < 8; ++b)
+      (value >> b & 1) != 0 ? writer.Cycles(2400, 8) : writer.Cycles(1200, 4);
+    writer.Cycles(2400, 8);
+  }
+  writer.CarrierSeconds(1.0).Gap(0.5);
+  WriteWav(folder / "tape.wav", RenderSamples(writer.Take(), Clean()), 44100);
+
+  const Recovered result = Recover(folder / "tape.wav", folder / "out.uef");
+  EXPECT_TRUE(Holds(result.report, "  pass 5  (300 baud)\n")) << result.report;
+  // The rate is set to 300 before the slow block's tone and back to 1200 after it.
+  std::vector<std::string> order;
+  for (const TestSupport::Chunk& chunk : result.chunks) {
+    if (chunk.id == 0x0117)
+      order.push_back(std::to_string(static_cast<uint8_t>(chunk.data[0]) |
+                                     static_cast<uint8_t>(chunk.data[1]) << 8));
+    else if (chunk.id == 0x0100)
+      order.push_back(chunk.data.substr(1, 4));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"FAST", "300", "SLOW", "1200"}));
+}
+
+TEST(RecoverTakes, BlocksOfEveryTakeAreMergedAndThoseFailedInEachAreCombined) {
+  // Two recordings of one tape, each with the signal lost in places: block 1 is lost in the
+  // first take only; block 3 has a stretch of its data lost in each take, a different one.
+  TempFolder folder;
+  const auto blocks = FileBlocks("TAKES", 0x1900, 0x1900, Data(5 * 256, 15));
+  TapeWriter writer;
+  writer.Gap(0.5);
+  std::vector<double> starts;
+  for (const BlockSpec& block : blocks) {
+    writer.CarrierSeconds(1.0);
+    starts.push_back(writer.Result().DurationSeconds());
+    writer.Block(block);
+  }
+  writer.CarrierSeconds(0.5).Gap(0.5);
+  const Tape tape = writer.Take();
+  RenderOptions first = Clean();
+  first.dropouts = {{starts[1] + 1.0, 0.2}, {starts[3] + 0.6, 0.02}};
+  RenderOptions second = Clean();
+  second.noiseSeed = 2;
+  second.dropouts = {{starts[3] + 1.6, 0.02}};
+  WriteWav(folder / "one.wav", RenderSamples(tape, first), 44100);
+  WriteWav(folder / "two.wav", RenderSamples(tape, second), 44100);
+
+  const Recovered one = Recover(folder / "one.wav", folder / "one.uef");
+  EXPECT_EQ(DataChunks(one.chunks).size(), 3u) << one.report;
+
+  std::istringstream in;
+  std::ostringstream out, err;
+  Tool_ns::ToolStreams io{in, out, err};
+  ASSERT_EQ(Tool_ns::RecoverCommand(
+                {folder / "one.wav", folder / "two.wav", "-o", folder / "both.uef", "-c"}, io),
+            0);
+  const std::string report = out.str();
+  const auto image = DataChunks(ParseChunks(ReadFile(folder / "both.uef")));
+  EXPECT_EQ(image, BytesOf(blocks)) << report;
+  EXPECT_TRUE(Holds(report, "Take 2: recording ")) << report;
+  EXPECT_TRUE(Holds(report, "Pass 6 (take 2, sign, normal phase)")) << report;
+  EXPECT_TRUE(Holds(report, "5 blocks found, none missing")) << report;
+  EXPECT_TRUE(Holds(report, "combined from failed readings")) << report;
+  EXPECT_TRUE(Holds(report, ", 1 combined from failed readings; the best single pass")) << report;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RecoverRealTapes, WithTheDemodulatorNothingIsLostAndSwarmsSlowBlockIsFound) {
+  const std::string corpus = std::string(VARNSTOW_SOURCE_DIR) + "/../shared/corpus/real/";
+  // The good blocks of each: those varnstow's passes find, and Swarm's block at 300 baud.
+  const std::vector<std::pair<std::string, size_t>> tapes = {
+      {"Arcadians_Acornsoft.csw", 82},
+      {"Fortress_Pace.csw", 90},
+      {"JetSetWilly_Tynesoft_.csw", 96},
+      {"Starquake_BubbleBusSoftware_B_TapeSideLabel_.csw", 55},
+      {"Swarm_Computer_Concepts.csw", 38},
+      {"TheWayOfTheExplodingFist_MelbourneHouse_B_Side1_.csw", 12},
+      {"Uridium.csw", 102}};
+  TempFolder folder;
+  for (const auto& [name, count] : tapes) {
+    Tool_ns::RecordingSettings recording;
+    recording.name = corpus + name;
+    recording.kind = Tool_ns::RecordingKind::kCsw;
+    std::vector<std::vector<uint8_t>> converted;
+    for (const Tool_ns::PassSettings& pass : Tool_ns::PassesFor(recording.kind)) {
+      for (auto& block : ProperBlocks(Tool_ns::RunPass(recording, pass)))
+        converted.push_back(std::move(block));
+    }
+    const Recovered result = Recover(corpus + name, folder / "out.uef");
+    const auto image = DataChunks(result.chunks);
+    EXPECT_EQ(image.size(), count) << name;
+    // (The image holds a block as the pass that read it read it, with any bytes after it.)
+    for (const auto& block : converted) {
+      EXPECT_TRUE(std::any_of(image.begin(), image.end(), [&](const std::vector<uint8_t>& chunk) {
+        return chunk.size() >= block.size() &&
+               std::equal(block.begin(), block.end(), chunk.begin());
+      })) << name;
+    }
+    // The demodulator alone reads every block with a name that varnstow reads.
+    const auto demodulated = ProperBlocks(
+        Tool_ns::RunDemodulatorPass(recording, Tool_ns::DemodulatorPasses(1).front(), std::cerr));
+    for (const auto& block : converted) {
+      if (block.size() > 1 && block[1] != 0) {
+        EXPECT_NE(std::find(demodulated.begin(), demodulated.end(), block), demodulated.end())
+            << name;
+      }
+    }
+    EXPECT_EQ(Holds(result.report, "(300 baud)"), name == "Swarm_Computer_Concepts.csw") << name;
   }
 }
 
