@@ -77,8 +77,11 @@ void BlockReader::Complete() {
   }
   if (current_.state != BlockState::kFailed && (current_.repairedBits > 0 || current_.syncReplaced))
     current_.state = BlockState::kRepaired;
+  // Only a failed block's sureness is of further use; a good block gives its memory back, so
+  // that what a long recording holds is its blocks' bytes alone.
   if (current_.state != BlockState::kFailed)
-    current_.soft.clear();  // only a failed block's sureness is of further use
+    std::vector<float>().swap(current_.soft);
+  current_.bytes.shrink_to_fit();
   blocks_.push_back(std::move(current_));
   current_ = DemodBlock{};
 }

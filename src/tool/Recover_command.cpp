@@ -386,15 +386,18 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   std::vector<PassResult> passes;
   for (size_t take = 0; take < recordings.size(); ++take) {
     const RecordingSettings& recording = recordings[take];
+    // Warnings about the file are given once, as its channels are counted.
+    const unsigned channels = ChannelsOf(recording, io.err);
+    std::ostringstream given;
     // varnstow's own passes where varnstow reads the recording; the demodulator's always.
-    if (ConverterReads(recording, io.err)) {
+    if (ConverterReads(recording, given)) {
       for (const PassSettings& pass : PassesFor(recording.kind)) {
         passes.push_back(RunPass(recording, pass));
         passes.back().take = take;
       }
     }
-    for (const PassSettings& pass : DemodulatorPasses(ChannelsOf(recording, io.err))) {
-      passes.push_back(RunDemodulatorPass(recording, pass, io.err));
+    for (const PassSettings& pass : DemodulatorPasses(channels)) {
+      passes.push_back(RunDemodulatorPass(recording, pass, given));
       passes.back().take = take;
     }
   }
