@@ -23,13 +23,19 @@ using TestSupport::RunVarnstow;
 using TestSupport::TempFolder;
 using TestSupport::WriteFile;
 
+// Runs varnstow-tool in folder, its temporary files in folder/tmp (made here).
 RunResult RunTool(const std::string& folder, const std::vector<std::string>& arguments) {
   TestSupport::RunOptions options;
   options.program = VARNSTOW_TOOL_EXE;
   options.arguments = arguments;
   options.workingFolder = folder;
+  std::filesystem::create_directories(folder + "/tmp");
+  options.environment = {
+      {"TMPDIR", folder + "/tmp"}, {"TMP", folder + "/tmp"}, {"TEMP", folder + "/tmp"}};
   return TestSupport::Run(options);
 }
+
+const std::string kCorpus = std::string(VARNSTOW_SOURCE_DIR) + "/../shared/corpus/real";
 
 // The data chunks of an image file, gzip-compressed as the programs write it by default.
 std::vector<std::string> DataChunks(const std::string& path) {
@@ -313,6 +319,140 @@ TEST(ConverterGuidance, ALogThatCannotBeWrittenIsSaidAndTheReportStillShows) {
   }
   std::filesystem::permissions(other / "locked", std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add);
+}
+
+// ---------------------------------------------------------------------------
+// varnstow-tool histogram
+
+// The arguments after "run varnstow with " in a summary; empty when there is none.
+std::vector<std::string> Suggestion(const std::string& summary) {
+  return CommandAfter(summary, "run varnstow with ", "\n");
+}
+
+// The line of text that starts with lead.
+std::string LineStarting(const std::string& text, const std::string& lead) {
+  const size_t at = text.find(lead);
+  return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+}
+
+size_t BlocksWith(const std::string& folder, const std::string& recording,
+                  std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), {"-i", recording, "-b", "-o", "check.uef"});
+  return Count(RunVarnstow(folder, arguments).output, "Checksum ok");
+}
+
+// A 16-bit stereo capture of an inverted tape: measured as prepare makes it, in both phases,
+// and the summary says that -p reads it.
+TEST(HistogramGuidance, TakesAStereoCaptureAndSuggestsThePhaseThatReadsIt) {
+  TempFolder folder;
+  WriteFile(folder / "capture.wav", StereoCapture({2, 44100, 16, false, false}, 180));
+  const RunResult run = RunTool(folder.Path(), {"histogram", "capture.wav", "-o", "waves.svg"});
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.errors, "");
+  EXPECT_TRUE(Holds(ReadFile(folder / "waves.svg"), "<svg"));
+  EXPECT_TRUE(Holds(run.output,
+                    "'capture.wav': read as varnstow-tool prepare makes it: the right "
+                    "channel (the larger signal), "))
+      << run.output;
+  EXPECT_TRUE(Holds(run.output,
+                    "blocks varnstow reads: 0 in the normal phase, 3 in the shifted "
+                    "phase\n"))
+      << run.output;
+  EXPECT_EQ(Suggestion(run.output), std::vector<std::string>{"-p"}) << run.output;
+  EXPECT_FALSE(Holds(run.output, "warning")) << run.output;
+  // The temporary copy is gone.
+  EXPECT_TRUE(std::filesystem::is_empty(folder / "tmp"));
+
+  // The same waves as the copy prepare writes, measured by histogram as it is.
+  ASSERT_EQ(
+      RunTool(folder.Path(), {"prepare", "capture.wav", "-o", "ready.wav", "--quiet"}).exitCode, 0);
+  const RunResult ready = RunTool(folder.Path(), {"histogram", "ready.wav", "-o", "ready.svg"});
+  EXPECT_FALSE(Holds(ready.output, "prepare makes it")) << ready.output;
+  EXPECT_EQ(LineStarting(ready.output, "waves measured"),
+            LineStarting(run.output, "waves measured"));
+  EXPECT_EQ(LineStarting(ready.output, "the shifted phase"),
+            LineStarting(run.output, "the shifted phase"));
+  EXPECT_EQ(BlocksWith(folder.Path(), "ready.wav", Suggestion(run.output)), kBlocks);
+
+  // --channel takes a channel by name or number; one the recording lacks is a usage error.
+  const RunResult left =
+      RunTool(folder.Path(), {"histogram", "capture.wav", "-o", "left.svg", "--channel", "left"});
+  EXPECT_TRUE(Holds(left.output, "prepare makes it: the left channel, ")) << left.output;
+  const RunResult second =
+      RunTool(folder.Path(), {"histogram", "capture.wav", "-o", "two.svg", "--channel", "2"});
+  EXPECT_TRUE(Holds(second.output, "prepare makes it: the right channel, ")) << second.output;
+  const RunResult third =
+      RunTool(folder.Path(), {"histogram", "capture.wav", "-o", "three.svg", "--channel", "3"});
+  EXPECT_EQ(third.exitCode, 2);
+  EXPECT_TRUE(Holds(third.errors, "has 2")) << third.errors;
+  EXPECT_FALSE(FileExists(folder / "three.svg"));
+  EXPECT_EQ(RunTool(folder.Path(), {"histogram", "ready.wav", "-o", "x.svg", "--channel", "right"})
+                .exitCode,
+            2);
+
+  // --quiet: the picture, and nothing on the console.
+  const RunResult quiet =
+      RunTool(folder.Path(), {"histogram", "capture.wav", "-o", "quiet.svg", "--quiet"});
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.output, "");
+  EXPECT_EQ(quiet.errors, "");
+  EXPECT_EQ(ReadFile(folder / "quiet.svg"), ReadFile(folder / "waves.svg"));
+}
+
+// On the inverted real tapes the other phase reads every block; a -s that reads none is not
+// suggested.
+TEST(HistogramGuidance, OnTheInvertedRealTapesSuggestsMinusPAndNoSpeed) {
+  for (const auto& [name, blocks] : {std::pair{"Swarm_Computer_Concepts.csw", size_t{37}},
+                                     std::pair{"Uridium.csw", size_t{102}}}) {
+    SCOPED_TRACE(name);
+    const std::string path = kCorpus + "/" + name;
+    ASSERT_TRUE(FileExists(path)) << "the real tapes are expected in " << kCorpus;
+    TempFolder folder;
+    WriteFile(folder / name, ReadFile(path));
+    const RunResult run = RunTool(folder.Path(), {"histogram", name, "-o", "waves.svg"});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const std::vector<std::string> suggestion = Suggestion(run.output);
+    EXPECT_EQ(suggestion, std::vector<std::string>{"-p"}) << run.output;
+    EXPECT_TRUE(Holds(run.output, "varnstow needs no -s")) << run.output;
+    EXPECT_FALSE(Holds(run.output, "warning")) << run.output;
+    EXPECT_EQ(BlocksWith(folder.Path(), name, suggestion), blocks);
+  }
+}
+
+TEST(HistogramGuidance, SuggestsSpeedOnlyWhereItReadsMoreAndWarnsOfNoise) {
+  TempFolder folder;
+  TapeBuilder_ns::RenderOptions options;
+  const auto tape = TapeBuilder_ns::StandardTape({kFile});
+  // 22% slow: nothing is read without -s, everything with the -s suggested.
+  options.speed = 0.78;
+  TapeBuilder_ns::WriteWav(folder / "slow.wav", TapeBuilder_ns::RenderSamples(tape, options),
+                           44100);
+  const RunResult slow = RunTool(folder.Path(), {"histogram", "slow.wav", "-o", "slow.svg"});
+  const std::vector<std::string> suggestion = Suggestion(slow.output);
+  ASSERT_EQ(suggestion.size(), 3u) << slow.output;
+  EXPECT_EQ(suggestion[0] + suggestion[1], "-s1");
+  EXPECT_EQ(BlocksWith(folder.Path(), "slow.wav", {}), 0u);
+  EXPECT_EQ(BlocksWith(folder.Path(), "slow.wav", suggestion), kBlocks);
+
+  // 5% fast: the long window is off centre, but every block is read already.
+  options.speed = 1.05;
+  TapeBuilder_ns::WriteWav(folder / "fast.wav", TapeBuilder_ns::RenderSamples(tape, options),
+                           44100);
+  const RunResult fast = RunTool(folder.Path(), {"histogram", "fast.wav", "-o", "fast.svg"});
+  EXPECT_TRUE(Suggestion(fast.output).empty()) << fast.output;
+  EXPECT_TRUE(Holds(fast.output, "would centre the long window but reads no more blocks (3)"))
+      << fast.output;
+  EXPECT_FALSE(Holds(fast.output, "warning")) << fast.output;
+
+  // Heavy noise: most waves are stray ones, and the summary warns of it.
+  options.speed = 1.0;
+  options.noiseStdDev = 60;
+  TapeBuilder_ns::WriteWav(folder / "noisy.wav", TapeBuilder_ns::RenderSamples(tape, options),
+                           44100);
+  const RunResult noisy = RunTool(folder.Path(), {"histogram", "noisy.wav", "-o", "noisy.svg"});
+  EXPECT_EQ(noisy.exitCode, 0);
+  EXPECT_TRUE(Holds(noisy.output, "are neither long nor short: the recording is noisy"))
+      << noisy.output;
 }
 
 }  // namespace
