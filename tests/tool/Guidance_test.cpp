@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "support/Decoding.h"
 #include "support/Process.h"
@@ -453,6 +454,103 @@ TEST(HistogramGuidance, SuggestsSpeedOnlyWhereItReadsMoreAndWarnsOfNoise) {
   EXPECT_EQ(noisy.exitCode, 0);
   EXPECT_TRUE(Holds(noisy.output, "are neither long nor short: the recording is noisy"))
       << noisy.output;
+}
+
+// ---------------------------------------------------------------------------
+// varnstow-tool recover
+
+std::string NoiseWav(size_t samples) {
+  std::vector<int8_t> noise(samples);
+  uint32_t state = 12345;
+  for (int8_t& sample : noise) {
+    state = state * 1103515245u + 12345u;
+    sample = static_cast<int8_t>(static_cast<int>((state >> 16) % 201) - 100);
+  }
+  const std::vector<uint8_t> wav = TapeBuilder_ns::EncodeWav(noise, 44100);
+  return std::string(wav.begin(), wav.end());
+}
+
+TEST(RecoverGuidance, NothingFoundSaysWhatToTryAndQuietSaysNothing) {
+  TempFolder folder;
+  WriteFile(folder / "noise.wav", NoiseWav(300000));
+  const RunResult run = RunTool(folder.Path(), {"recover", "noise.wav", "-o", "noise.uef"});
+  EXPECT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_TRUE(Holds(run.output, "Total: 0 good blocks in 0 files, 0 missing;")) << run.output;
+  EXPECT_EQ(Count(run.errors, "\n"), 1u) << run.errors;
+  EXPECT_TRUE(Holds(run.errors, "varnstow-tool: no pass found a block, so 'noise.uef' holds none"))
+      << run.errors;
+  EXPECT_TRUE(FileExists(folder / "noise.uef"));
+  // The histogram it points to runs as written, and tells of the noise.
+  const std::vector<std::string> histogram = CommandAfter(run.errors, "with varnstow-tool ", "(");
+  ASSERT_EQ(histogram.size(), 4u) << run.errors;
+  EXPECT_EQ(histogram[0], "histogram");
+  const RunResult drawn = RunTool(folder.Path(), histogram);
+  EXPECT_EQ(drawn.exitCode, 0) << drawn.errors;
+  EXPECT_TRUE(Holds(drawn.output, "the recording is noisy")) << drawn.output;
+  // The JSON report too is followed by the advice.
+  const RunResult json =
+      RunTool(folder.Path(), {"recover", "noise.wav", "-o", "noise.uef", "--json"});
+  EXPECT_EQ(json.output.substr(0, 1), "{");
+  EXPECT_EQ(json.errors, run.errors);
+
+  // A tape whose blocks are found gets no advice; --quiet writes the same image and says
+  // nothing, found or not.
+  TapeBuilder_ns::WriteWav(folder / "tape.wav", TapeSamples(), 44100);
+  const RunResult found = RunTool(folder.Path(), {"recover", "tape.wav", "-o", "tape.uef"});
+  EXPECT_EQ(found.errors, "");
+  EXPECT_EQ(DataChunks(folder / "tape.uef").size(), kBlocks);
+  for (const char* name : {"tape.wav", "noise.wav"}) {
+    const RunResult quiet = RunTool(folder.Path(), {"recover", name, "-o", "quiet.uef", "--quiet"});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.output, "") << name;
+    EXPECT_EQ(quiet.errors, "") << name;
+    EXPECT_EQ(DataChunks(folder / "quiet.uef"),
+              DataChunks(folder / (std::string(name) == "tape.wav" ? "tape.uef" : "noise.uef")));
+  }
+}
+
+// The totals count what the files count: the missing blocks, and the files whose last block
+// was not found.
+TEST(RecoverGuidance, TotalsAgreeWithTheFiles) {
+  const std::string path = kCorpus + "/Swarm_Computer_Concepts.csw";
+  ASSERT_TRUE(FileExists(path)) << "the real tapes are expected in " << kCorpus;
+  TempFolder folder;
+  WriteFile(folder / "swarm.csw", ReadFile(path));
+  // And a tape cut off inside its last block.
+  const std::vector<int8_t> samples = TapeSamples();
+  TapeBuilder_ns::WriteWav(
+      folder / "cut.wav",
+      std::vector<int8_t>(samples.begin(),
+                          samples.begin() + static_cast<long>(samples.size() * 8 / 10)),
+      44100);
+  for (const char* name : {"swarm.csw", "cut.wav"}) {
+    SCOPED_TRACE(name);
+    const RunResult run = RunTool(folder.Path(), {"recover", name, "-o", "out.uef"});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    size_t missing = 0, withoutLast = 0;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("File \"", 0) != 0)
+        continue;
+      const size_t at = line.find(" missing");
+      const std::string count =
+          at == std::string::npos ? "" : line.substr(line.rfind(' ', at - 1) + 1, at);
+      if (!count.empty() && count.rfind("none", 0) != 0)
+        missing += std::stoul(count);
+      withoutLast += Holds(line, "last block not found") ? 1u : 0u;
+    }
+    EXPECT_EQ(withoutLast, 1u) << run.output;
+    const std::string total = LineStarting(run.output, "Total: ");
+    EXPECT_TRUE(Holds(total, ", " + std::to_string(missing) +
+                                 " missing, last block not found in 1 "
+                                 "file;"))
+        << total;
+    const RunResult json = RunTool(folder.Path(), {"recover", name, "-o", "out.uef", "--json"});
+    EXPECT_TRUE(Holds(json.output, "\"missing\": " + std::to_string(missing) + ", "))
+        << json.output;
+    EXPECT_TRUE(Holds(json.output, "\"lastBlockNotFound\": 1}")) << json.output;
+    EXPECT_EQ(Count(json.output, "\"lastBlockFound\": false"), 1u);
+  }
 }
 
 }  // namespace

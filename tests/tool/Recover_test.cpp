@@ -394,7 +394,8 @@ TEST(RecoverReport, GivesWhereTheMissingBlocksLieAndTheTotals) {
       << json.report;
   EXPECT_TRUE(Holds(json.report,
                     "\"total\": {\"blocks\": 4, \"files\": 1, \"missing\": 1, "
-                    "\"readDifferently\": 0, \"bestPass\": 1, \"bestPassBlocks\": 4}"))
+                    "\"readDifferently\": 0, \"bestPass\": 1, \"bestPassBlocks\": 4, "
+                    "\"lastBlockNotFound\": 0}"))
       << json.report;
 }
 
