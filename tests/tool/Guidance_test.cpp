@@ -289,12 +289,15 @@ TEST(ConverterGuidance, ALogThatCannotBeWrittenIsSaidAndTheReportStillShows) {
   EXPECT_EQ(DataChunks((folder / "a")).size(), kBlocks);
   std::filesystem::remove(folder / "tape.log");
 
-  // A failure after the header still ends with its own message first.
+  // A failure after the header still ends with its own message first (where a folder opens
+  // as a file, so that the run gets as far as the log; on Windows it does not).
   std::filesystem::create_directory(folder / "dir.raw");
   std::filesystem::create_directory(folder / "dir.log");
   const RunResult failed = RunVarnstow(folder.Path(), {"-i", "dir.raw"});
-  EXPECT_EQ(failed.errors.substr(0, 1), "\n");
-  EXPECT_TRUE(Holds(failed.errors, "the log file dir.log could not be created")) << failed.errors;
+  if (Holds(failed.errors, "Could not find dir.raw")) {
+    EXPECT_EQ(failed.errors.substr(0, 25), "\nCould not find dir.raw.\n");
+    EXPECT_TRUE(Holds(failed.errors, "the log file dir.log could not be created")) << failed.errors;
+  }
 
   if (std::filesystem::exists("/dev/full")) {
     std::filesystem::create_symlink("/dev/full", folder / "tape.log");
