@@ -588,8 +588,11 @@ void Advise(std::ostream& out, const RecordingSettings& recording, const PassSet
         << "%) are neither long nor short: the recording is noisy; record it again with the "
            "tape's signal well above the noise, or try varnstow-tool recover\n";
   else if (bestBlocks == 0 && calibration.empty() && bestHistogram.waves != 0)
-    out << "varnstow reads no block in either phase; try varnstow-tool recover, which also "
-           "measures from peak to peak\n";
+    out << "varnstow reads no block in either phase"
+        << (recording.kind == RecordingKind::kCsw
+                ? ""
+                : "; varnstow-tool recover also tries measuring from peak to peak (-l p)")
+        << '\n';
 }
 
 int DrawHistogram(const ParsedArguments& arguments, ToolStreams& io) {
