@@ -199,7 +199,8 @@ TEST(RunFailure, LogThatCannotBeCreatedLeavesTheConsoleAndSaysSo) {
   EXPECT_EQ(failed.exitCode, 0);
   EXPECT_EQ(failed.output.substr(0, 21), "Varnstow Corvel V1.7.");
   EXPECT_EQ(failed.output.back(), '\a');
-  EXPECT_EQ(failed.errors, failure + "\nvarnstow: the log file " + input.substr(0, 4) +
+  EXPECT_EQ(failed.errors, failure + "\nvarnstow: the log file " +
+                               input.substr(0, input.size() - 3) +
                                "log could not be created; the report went to the console only\n");
 }
 
