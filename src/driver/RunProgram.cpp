@@ -6,10 +6,13 @@
 #include <iomanip>
 #include <iostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "blocks/Block_driver.h"
 #include "blocks/Blockformstate.h"
 #include "dcoffset/Dc_offset_fixing_functions.h"
+#include "driver/Advice.h"
 #include "driver/CommandLine.h"
 #include "driver/StreamSplitter.h"
 #include "platform/file_system.h"
@@ -116,6 +119,34 @@ const char* InputKind() {
   return "sound card";
 }
 
+// What the run adds on standard error after everything it reports: lines that tell the way
+// forward. They never go into the report or the log.
+std::vector<std::string> Advice;
+
+// How far the log got: not yet opened, refused when it was opened, or opened.
+enum class LogState { kNotOpened, kNotCreated, kOpened };
+LogState TheLogState = LogState::kNotOpened;
+
+void AddLogAdvice() {
+  if (TheLogState == LogState::kNotCreated ||
+      (TheLogState == LogState::kOpened && (Tee.LogFailed() || LogStream.fail()))) {
+    Advice.push_back(LogFailureAdvice(RunSettings.LogName, TheLogState == LogState::kOpened));
+  }
+}
+
+// Writes the advice lines, after a line break when a failure message ended without one.
+void WriteAdvice(bool afterFailure) {
+  for (const std::string& line : Advice) {
+    if (afterFailure) {
+      std::cerr << '\n';
+      afterFailure = false;
+    }
+    std::cerr << line << '\n';
+  }
+  std::cerr << std::flush;
+  Advice.clear();
+}
+
 // Releases the sound card while the log is still open, so that a failure to release it is
 // reported there; the card's own clean-up at exit would find the log closed.
 void CloseSoundCard() {
@@ -131,6 +162,9 @@ int Run(int argc, const char* const argv[]) {
   RunSettings.MeasureWave = MeasureMethod::kSign;
 
   const int parsed = ParseCommandLine(argc, argv);
+  if (parsed == kInvalidOption && IsOtherSoundFormat(RunSettings.InputName)) {
+    Advice.push_back(OtherSoundFormatAdvice(RunSettings.InputName));
+  }
   if (parsed != kParsedGoOn) {
     return parsed;
   }
@@ -161,6 +195,8 @@ int Run(int argc, const char* const argv[]) {
   CurrentSound->Open(RunSettings.InputName);
 
   OpenLog();
+  TheLogState = LogStream.is_open() ? LogState::kOpened : LogState::kNotCreated;
+  Tee.RestoreLog();
   std::string signature;
   WriteHeader(argc, argv, signature);
 
@@ -198,6 +234,10 @@ int Run(int argc, const char* const argv[]) {
 
   CloseSoundCard();
   FinishLog();
+  if (BlockProcessing_ns::LastBlockNumber < 0) {
+    Advice.push_back(NoBlockAdvice(CurrentSound == &TheCardSound ? "" : RunSettings.InputName,
+                                   RunSettings.OutputName, RunSettings.NormalPhase));
+  }
   return 0;
 }
 
@@ -260,8 +300,13 @@ void FinishLog() {
 }
 
 int RunProgram(int argc, const char* const argv[]) {
+  Advice.clear();
+  TheLogState = LogState::kNotOpened;
   try {
-    return Run(argc, argv);
+    const int code = Run(argc, argv);
+    AddLogAdvice();
+    WriteAdvice(false);
+    return code;
   } catch (const std::exception& failure) {
     try {
       CloseSoundCard();
@@ -271,6 +316,11 @@ int RunProgram(int argc, const char* const argv[]) {
     FinishLog();
     std::cerr << '\n' << failure.what() << '.' << std::flush;
     std::cout << kBell << std::flush;
+    AddLogAdvice();
+    if (dynamic_cast<const SoundInput_ns::UnsupportedSampleForm*>(&failure) != nullptr) {
+      Advice.push_back(PrepareAdvice(RunSettings.InputName));
+    }
+    WriteAdvice(true);
     return 0;
   } catch (...) {
     FinishLog();
@@ -278,6 +328,8 @@ int RunProgram(int argc, const char* const argv[]) {
                  "command line used, the input file and LOG file."
               << std::flush;
     std::cout << kBell << std::flush;
+    AddLogAdvice();
+    WriteAdvice(true);
     throw;
   }
 }

@@ -8,11 +8,16 @@
 namespace StreamSplitter_ns {
 
 TeeStreamBuf::TeeStreamBuf(std::streambuf* first, std::streambuf* second)
-    : first_(first), second_(second) {
+    : first_(first), second_(second), givenFirst_(first) {
   setp(nullptr, nullptr);
 }
 
 TeeStreamBuf::~TeeStreamBuf() = default;
+
+void TeeStreamBuf::Restore() {
+  first_ = givenFirst_;
+  firstFailed_ = false;
+}
 
 TeeStreamBuf::int_type TeeStreamBuf::overflow(int_type c) {
   if (traits_type::eq_int_type(c, traits_type::eof())) {
@@ -20,7 +25,8 @@ TeeStreamBuf::int_type TeeStreamBuf::overflow(int_type c) {
   }
   const char_type ch = traits_type::to_char_type(c);
   if (first_ != nullptr && traits_type::eq_int_type(first_->sputc(ch), traits_type::eof())) {
-    return traits_type::eof();
+    first_ = nullptr;
+    firstFailed_ = true;
   }
   if (second_ != nullptr && traits_type::eq_int_type(second_->sputc(ch), traits_type::eof())) {
     return traits_type::eof();
@@ -29,11 +35,11 @@ TeeStreamBuf::int_type TeeStreamBuf::overflow(int_type c) {
 }
 
 int TeeStreamBuf::sync() {
-  // Both are synced even when the first fails, so that the console is not held back by a log
-  // that cannot be written.
-  const bool firstSynced = first_ == nullptr || first_->pubsync() != -1;
-  const bool secondSynced = second_ == nullptr || second_->pubsync() != -1;
-  return firstSynced && secondSynced ? 0 : -1;
+  if (first_ != nullptr && first_->pubsync() == -1) {
+    first_ = nullptr;
+    firstFailed_ = true;
+  }
+  return second_ == nullptr || second_->pubsync() != -1 ? 0 : -1;
 }
 
 TeeStreamBuf::int_type TeeStreamBuf::underflow() {

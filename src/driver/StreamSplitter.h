@@ -10,12 +10,19 @@ namespace StreamSplitter_ns {
 
 // A stream buffer that hands every character to two target buffers, the log's first and then
 // the console's. It has no put area, so each character goes through overflow on its own and
-// reaches the log and the console in the order written. A target that refuses a character
-// makes the write fail, and the console does not get a character the log refused.
+// reaches the log and the console in the order written. A first target (the log) that refuses
+// a character or a flush is dropped: that character and everything after it go to the second
+// alone, so that the report still reaches the console when the log cannot be written. A second
+// target that refuses a character makes the write fail.
 class TeeStreamBuf : public std::streambuf {
  public:
   TeeStreamBuf(std::streambuf* first, std::streambuf* second);
   ~TeeStreamBuf() override;
+
+  // Whether the first target refused a character or a flush and was dropped.
+  bool FirstFailed() const { return firstFailed_; }
+  // Starts again with both targets, as constructed.
+  void Restore();
 
  protected:
   int sync() override;
@@ -25,12 +32,19 @@ class TeeStreamBuf : public std::streambuf {
  private:
   std::streambuf* first_;
   std::streambuf* second_;
+  std::streambuf* givenFirst_;
+  bool firstFailed_ = false;
 };
 
 // The one stream for all run output: an output stream that owns its TeeStreamBuf.
 class TeeStream : public std::ostream {
  public:
   TeeStream(std::streambuf* first, std::streambuf* second);
+
+  // Whether the log refused a character or a flush: what followed went to the console alone.
+  bool LogFailed() const { return buffer_->FirstFailed(); }
+  // Writes to both targets again, for a new run.
+  void RestoreLog() { buffer_->Restore(); }
 
  private:
   std::unique_ptr<TeeStreamBuf> buffer_;

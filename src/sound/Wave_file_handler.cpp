@@ -19,11 +19,18 @@ constexpr char kDataId[4] = {'d', 'a', 't', 'a'};
 // The part of a "fmt " chunk that is read: tag, channels, rate, byte rate, block align, bits.
 constexpr uint32_t kFormatFieldsLength = 16;
 constexpr uint16_t kPcmFormat = 1;
+// The other forms varnstow-tool prepare reads: floating point, and the extensible form chunk.
+constexpr uint16_t kFloatFormat = 3;
+constexpr uint16_t kExtensibleFormat = 0xFFFE;
 
 constexpr std::streamsize kCopyStep = 1000;
 
 [[noreturn]] void Refuse(const char* message) {
   throw std::runtime_error(message);
+}
+
+[[noreturn]] void RefuseSampleForm(const char* message) {
+  throw UnsupportedSampleForm(message);
 }
 
 bool SameId(const char (&id)[4], const char (&expected)[4]) {
@@ -77,12 +84,19 @@ uint32_t WAVSound::ReadHeader32() {
 }
 
 void WAVSound::ReadFormatChunk() {
-  if (ReadHeader16() != kPcmFormat) {
+  const uint16_t tag = ReadHeader16();
+  if (tag == kFloatFormat || tag == kExtensibleFormat) {
+    RefuseSampleForm("WAV file uses unsupported data format");
+  }
+  if (tag != kPcmFormat) {
     Refuse("WAV file uses unsupported data format");
   }
   const uint16_t channels = ReadHeader16();
-  if (channels != 1 && channels != 2) {
+  if (channels == 0) {
     Refuse("WAV file neither stereo nor mono");
+  }
+  if (channels > 2) {
+    RefuseSampleForm("WAV file neither stereo nor mono");
   }
   stereo_ = channels == 2;
   const uint32_t rate = ReadHeader32();
@@ -96,6 +110,9 @@ void WAVSound::ReadFormatChunk() {
   SampleRate = rate;
   input_.SeekFromCurrent(6);  // byte rate and block align follow from the rest
   const uint16_t bits = ReadHeader16();
+  if (bits == 24 || bits == 32) {
+    RefuseSampleForm("WAV file neither 8 bit nor 16 bit");
+  }
   if (bits != 8 && bits != 16) {
     Refuse("WAV file neither 8 bit nor 16 bit");
   }
@@ -187,13 +204,13 @@ void WAVSound::Open(std::string name) {
   }
 
   if (stereo_ && sixteenBit_) {
-    Refuse("Stereo and 16 bit samples not supported");
+    RefuseSampleForm("Stereo and 16 bit samples not supported");
   }
   if (stereo_) {
-    Refuse("Stereo samples not supported");
+    RefuseSampleForm("Stereo samples not supported");
   }
   if (sixteenBit_) {
-    Refuse("16 bit samples not supported");
+    RefuseSampleForm("16 bit samples not supported");
   }
   if (dataStart_ == 0) {
     Refuse("WAV file hasn't a data chunk");

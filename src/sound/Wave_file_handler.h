@@ -9,6 +9,14 @@
 
 namespace SoundInput_ns {
 
+// A refusal of a WAV file's sample form (stereo, 16 or 24 bits, floating point and the like)
+// that varnstow-tool prepare can turn into the 8-bit mono the converter reads. Carries the
+// converter's own message.
+class UnsupportedSampleForm : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A RIFF WAVE file of 8-bit mono PCM samples (unsigned, centre 128). Open walks the chunks,
 // takes the sample rate from the "fmt " chunk and the samples from the "data" chunk, and refuses
 // everything it cannot decode with a message naming the reason. Reading goes on to the physical

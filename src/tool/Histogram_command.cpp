@@ -10,10 +10,13 @@
 #include <sstream>
 
 #include "blocks/Bits_and_bytes.h"
+#include "blocks/Block_driver.h"
+#include "blocks/Blockformstate.h"
 #include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Commands.h"
 #include "tool/Output_file.h"
+#include "tool/Prepared_wav.h"
 #include "tool/Recording.h"
 #include "waves/Wavesinputstate.h"
 
@@ -25,27 +28,34 @@ using BlockProcessing_ns::WaveClass;
 using WavesInput_ns::DelaysElementType;
 
 const char kHistogramHelp[] =
-    "Usage: varnstow-tool histogram RECORDING -o PICTURE.svg [-p] [-f RATE] [-t u|s]\n"
+    "Usage: varnstow-tool histogram RECORDING -o PICTURE.svg [-p] [--channel C] [-f RATE]\n"
+    "       [-t u|s] [--quiet]\n"
     "\n"
     "Measures every wave of a recording (.csw, .wav or .raw) exactly as varnstow does, by the\n"
     "sign method (a CSW file by its pulses), and draws how many waves there are of each length\n"
-    "as an SVG picture. T is the length of one long wave, the sample rate / 1200. There is one\n"
-    "bar for every whole length from 1 sample to 3 T, rounded down (at least 12 bars; when that\n"
-    "would be more than 600 bars, each bar covers the same number of lengths, as few as keep\n"
-    "the bars to 600). Longer waves (silences, drop-outs) are counted but not drawn. The\n"
-    "picture marks the lengths varnstow reads as long and as short waves, T, and the mean of\n"
-    "the long waves.\n"
+    "as an SVG picture. A WAV file in a form varnstow does not read (stereo, 16 or more bits,\n"
+    "floating point) is measured as varnstow-tool prepare makes it. T is the length of one long\n"
+    "wave, the sample rate / 1200. There is one bar for every whole length from 1 sample to\n"
+    "3 T, rounded down (at least 12 bars; when that would be more than 600 bars, each bar\n"
+    "covers the same number of lengths, as few as keep the bars to 600). Longer waves\n"
+    "(silences, drop-outs) are counted but not drawn. The picture marks the lengths varnstow\n"
+    "reads as long and as short waves, T, and the mean of the long waves.\n"
     "\n"
     "A summary goes to standard output (to standard error when the picture does): the waves\n"
-    "read as long, short and other, the mean long wave, and the baud rate to give varnstow's\n"
-    "-s to centre its long window on the long waves (found on tapes up to about 40% fast or\n"
-    "25% slow).\n"
+    "read as long, short and other in this phase and in the other, the blocks varnstow reads\n"
+    "in each phase, the mean long wave and the baud rate that centres varnstow's long window\n"
+    "on the long waves (found on tapes up to about 40% fast or 25% slow). It suggests -p when\n"
+    "the other phase reads more blocks, -s 1 BAUD only when that reads more blocks, and warns\n"
+    "when many waves are neither long nor short (noise).\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE      the SVG picture to write (required); - writes standard output\n"
     "  -p, --shifted          measure in the shifted phase, as varnstow -p does\n"
+    "      --channel C        of a WAV file prepared first: left, right, mix or a channel's\n"
+    "                         number from 1 (default: the channel with the larger signal)\n"
     "  -f, --frequency RATE   a RAW recording's sample rate (default 44100), as varnstow -f\n"
     "  -t, --type u|s         a RAW recording's samples unsigned or signed (default), as -t\n"
+    "      --quiet            no summary\n"
     "  -h, --help             show this text\n";
 
 // " µs" in UTF-8, the picture's encoding, whatever the compiler's own.
@@ -441,67 +451,183 @@ void DrawPicture(std::ostream& out, const std::string& name, const PassSettings&
   out << "</svg>\n";
 }
 
-// What the pass found, in words, with the -s option that would centre the long window.
+// A pass in one phase: the sign method for samples, a CSW file's pulses.
+PassSettings PassInPhase(RecordingKind kind, bool normalPhase) {
+  if (kind == RecordingKind::kCsw) {
+    for (const PassSettings& offered : PassesFor(RecordingKind::kCsw))
+      if (offered.normalPhase == normalPhase)
+        return offered;
+  }
+  PassSettings pass;
+  pass.normalPhase = normalPhase;
+  return pass;
+}
+
+Histogram MeasurePass(const RecordingSettings& recording, const PassSettings& pass) {
+  PassCloser closer;
+  return Measure(BeginPass(recording, pass));
+}
+
+void CountBlock(const BlockProcessing_ns::ByteBufferType&, void* context) {
+  ++*static_cast<size_t*>(context);
+}
+
+// The blocks varnstow reads with the pass's settings and, when baud is not 0, -s 1 baud.
+size_t BlocksRead(const RecordingSettings& recording, const PassSettings& pass, int16_t baud = 0) {
+  PassCloser closer;
+  BeginPass(recording, pass);
+  if (baud != 0) {
+    // As varnstow applies -s 1 BAUD, before the first block.
+    MainProgram_ns::RunSettings.Calibrations[1] = MainProgram_ns::BaudRateAndFlag{false, baud};
+    WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
+  }
+  size_t blocks = 0;
+  BlockProcessing_ns::SetBlockObserver(CountBlock, &blocks);
+  BlockProcessing_ns::DecodeBlocks();
+  return blocks;
+}
+
+const char* PhaseName(const PassSettings& pass) {
+  return pass.normalPhase ? "normal phase" : "shifted phase";
+}
+
+void WaveCounts(std::ostream& out, const Histogram& histogram) {
+  out << histogram.waves << " (long " << histogram.longWaves << ", short " << histogram.shortWaves
+      << ", other " << histogram.otherWaves;
+}
+
+void LongWavesLine(std::ostream& out, const Histogram& histogram, const LongWaves& found) {
+  const double baud = double(histogram.sampleRate) / found.centringT;
+  out << "long waves: " << found.count << ", mean " << Fixed(found.mean, 2)
+      << " samples; T to centre the long window on them: " << Fixed(found.centringT, 2)
+      << " samples, " << Fixed(baud, 1) << " baud\n";
+}
+
+// What the measured pass found, in words.
 void Summarise(std::ostream& out, const std::string& name, const PassSettings& pass,
-               const Histogram& histogram, const LongWaves& found, const std::string& output) {
+               const Histogram& histogram, const LongWaves& found) {
   out << Describe(name, false) << ": " << Describe(pass) << ", " << histogram.sampleRate << " Hz\n"
-      << "waves measured: " << histogram.waves << " (long " << histogram.longWaves << ", short "
-      << histogram.shortWaves << ", other " << histogram.otherWaves << "; " << histogram.overflow
-      << " longer than " << histogram.LongestDrawn() << " samples, not drawn)\n"
+      << "waves measured: ";
+  WaveCounts(out, histogram);
+  out << "; " << histogram.overflow << " longer than " << histogram.LongestDrawn()
+      << " samples, not drawn)\n"
       << "T now: " << Fixed(histogram.t, 2) << " samples (the sample rate / 1200)\n";
-  if (found.count == 0) {
+  if (found.count != 0)
+    LongWavesLine(out, histogram, found);
+}
+
+// Stray waves, neither long nor short, beyond this share of all waves mean noise: a clean
+// recording has them only where the tone starts and stops.
+constexpr double kNoisyShare = 0.1;
+
+// The way forward: which phase reads more blocks (varnstow's -p), whether a -s would read
+// more, and a warning when the recording is noisy. Each suggestion is tried by decoding the
+// recording as varnstow would with it, so only what reads more blocks is suggested.
+void Advise(std::ostream& out, const RecordingSettings& recording, const PassSettings& pass,
+            const Histogram& histogram, const LongWaves& found, double centreFactor) {
+  const PassSettings other = PassInPhase(recording.kind, !pass.normalPhase);
+  const Histogram otherHistogram = MeasurePass(recording, other);
+  out << "the " << PhaseName(other) << ": waves ";
+  WaveCounts(out, otherHistogram);
+  out << ")\n";
+  const size_t blocks = BlocksRead(recording, pass);
+  const size_t otherBlocks = BlocksRead(recording, other);
+  out << "blocks varnstow reads: " << blocks << " in the " << PhaseName(pass) << ", " << otherBlocks
+      << " in the " << PhaseName(other) << '\n';
+
+  const bool switchPhase = otherBlocks > blocks;
+  const PassSettings& best = switchPhase ? other : pass;
+  const Histogram& bestHistogram = switchPhase ? otherHistogram : histogram;
+  const LongWaves bestFound = switchPhase ? FindLongWaves(otherHistogram, centreFactor) : found;
+  const size_t bestBlocks = std::max(blocks, otherBlocks);
+  if (switchPhase && bestFound.count != 0) {
+    out << "in the " << PhaseName(best) << ", ";
+    LongWavesLine(out, bestHistogram, bestFound);
+  }
+
+  std::string calibration;
+  if (bestFound.count == 0) {
     out << "no long waves found: no -s to suggest\n";
   } else {
-    const double baud = double(histogram.sampleRate) / found.centringT;
-    out << "long waves: " << found.count << ", mean " << Fixed(found.mean, 2)
-        << " samples; T to centre the long window on them: " << Fixed(found.centringT, 2)
-        << " samples, " << Fixed(baud, 1) << " baud\n";
-    const long rounded = std::lround(baud);
-    const char* phase = pass.normalPhase ? "" : "-p ";
-    if (rounded < 1 || rounded > kLargestBaudRate)
+    const long rounded = std::lround(double(bestHistogram.sampleRate) / bestFound.centringT);
+    if (rounded < 1 || rounded > kLargestBaudRate) {
       out << "varnstow's -s cannot give " << rounded << " baud\n";
-    else if (std::fabs(found.centringT - histogram.t) <= histogram.t * kCentredEnough)
-      out << "The long window is centred already (within 1%): varnstow " << phase
-          << "needs no -s\n";
-    else
-      out << "To centre the long window, run varnstow with " << phase << "-s 1 " << rounded << '\n';
+    } else if (std::fabs(bestFound.centringT - bestHistogram.t) <=
+               bestHistogram.t * kCentredEnough) {
+      out << "The long window is centred already (within 1%): varnstow needs no -s\n";
+    } else {
+      const size_t calibratedBlocks = BlocksRead(recording, best, static_cast<int16_t>(rounded));
+      const std::string option = "-s 1 " + std::to_string(rounded);
+      if (calibratedBlocks > bestBlocks)
+        calibration = option;
+      else
+        out << option << " would centre the long window but reads "
+            << (calibratedBlocks == bestBlocks
+                    ? "no more blocks (" + std::to_string(bestBlocks)
+                    : "fewer blocks (" + std::to_string(calibratedBlocks) + ", against " +
+                          std::to_string(bestBlocks))
+            << "): varnstow needs no -s\n";
+    }
   }
-  out << "picture: " << Describe(output, true) << '\n';
+
+  const std::string phaseOption = best.normalPhase ? "" : "-p ";
+  if (switchPhase && best.normalPhase)
+    out << "The normal phase reads more blocks: run varnstow without -p"
+        << (calibration.empty() ? "" : ", with " + calibration) << '\n';
+  else if (switchPhase)
+    out << "The shifted phase reads more blocks: run varnstow with -p"
+        << (calibration.empty() ? "" : " " + calibration) << '\n';
+  else if (!calibration.empty())
+    out << "To centre the long window, run varnstow with " << phaseOption << calibration << '\n';
+
+  if (bestHistogram.waves != 0 &&
+      double(bestHistogram.otherWaves) > kNoisyShare * double(bestHistogram.waves))
+    out << "warning: " << bestHistogram.otherWaves << " of the " << bestHistogram.waves
+        << " waves ("
+        << Fixed(100.0 * double(bestHistogram.otherWaves) / double(bestHistogram.waves), 0)
+        << "%) are neither long nor short: the recording is noisy; record it again with the "
+           "tape's signal well above the noise, or try varnstow-tool recover\n";
+  else if (bestBlocks == 0 && calibration.empty() && bestHistogram.waves != 0)
+    out << "varnstow reads no block in either phase"
+        << (recording.kind == RecordingKind::kCsw
+                ? ""
+                : "; varnstow-tool recover also tries measuring from peak to peak (-l p)")
+        << '\n';
 }
 
 int DrawHistogram(const ParsedArguments& arguments, ToolStreams& io) {
-  const RecordingSettings recording = RecordingFrom(arguments, "histogram");
+  const RecordingSettings given = RecordingFrom(arguments, "histogram");
   if (!arguments.Has("output"))
     throw UsageError("histogram needs --output (see 'varnstow-tool histogram --help')");
   const std::string output = arguments.Value("output");
-  if (MainProgram_ns::NamesSameFile(output, recording.name))
+  if (MainProgram_ns::NamesSameFile(output, given.name))
     throw UsageError("the picture would overwrite the recording; give another name");
 
-  // A CSW file has no samples to measure by sign: its pulses, as varnstow reads it.
-  const bool normalPhase = !arguments.Has("shifted");
-  PassSettings pass{MainProgram_ns::MeasureMethod::kSign, normalPhase};
-  if (recording.kind == RecordingKind::kCsw) {
-    for (const PassSettings& offered : PassesFor(RecordingKind::kCsw))
-      if (offered.normalPhase == normalPhase)
-        pass = offered;
-  }
-
-  Histogram histogram;
-  {
-    PassCloser closer;
-    histogram = Measure(BeginPass(recording, pass));
-  }
+  // A WAV file that the converter does not read as it is gets read as prepare makes it.
+  const PreparedRecording prepared(given, arguments.Value("channel"), io.err);
+  const RecordingSettings& recording = prepared.Settings();
+  const PassSettings pass = PassInPhase(recording.kind, !arguments.Has("shifted"));
+  const Histogram histogram = MeasurePass(recording, pass);
   const Window longWindow = WindowOf(WaveClass::kLong, histogram.t, histogram.t);
   const Window shortWindow = WindowOf(WaveClass::kShort, histogram.t, histogram.t / 2);
-  const LongWaves found = FindLongWaves(histogram, LongWindowCentreFactor());
+  const double centreFactor = LongWindowCentreFactor();
+  const LongWaves found = FindLongWaves(histogram, centreFactor);
 
   // The picture is written only once the recording has been read, so that a refused
   // recording leaves an earlier picture alone.
   OutputFile picture(output, io.out);
-  DrawPicture(picture.Stream(), recording.name, pass, histogram, longWindow, shortWindow, found);
+  DrawPicture(picture.Stream(), given.name, pass, histogram, longWindow, shortWindow, found);
   picture.Finish();
-  Summarise(picture.ToStandardOutput() ? io.err : io.out, recording.name, pass, histogram, found,
-            output);
+  if (arguments.Has("quiet"))
+    return 0;
+  std::ostream& out = picture.ToStandardOutput() ? io.err : io.out;
+  if (prepared.Prepared())
+    out << Describe(given.name, false)
+        << ": read as varnstow-tool prepare makes it: " << DescribePrepared(prepared.Signal())
+        << '\n';
+  Summarise(out, given.name, pass, histogram, found);
+  Advise(out, recording, pass, histogram, found, centreFactor);
+  out << "picture: " << Describe(output, true) << '\n';
   return 0;
 }
 
@@ -511,6 +637,8 @@ int HistogramCommand(const std::vector<std::string>& arguments, ToolStreams& io)
   std::vector<OptionDefinition> options = RecordingOptions();
   options.push_back({"output", true, 'o'});
   options.push_back({"shifted", false, 'p'});
+  options.push_back({"channel", true});
+  options.push_back({"quiet", false});
   options.push_back({"help", false, 'h'});
   const ParsedArguments parsed(arguments, options, "histogram");
   if (parsed.Has("help")) {

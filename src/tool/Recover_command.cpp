@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "driver/Advice.h"
 #include "driver/CommandLine.h"
 #include "driver/RunProgram.h"
 #include "tool/Commands.h"
@@ -43,6 +44,7 @@ const char kRecoverHelp[] =
     "  -f, --frequency RATE       samples per second of a RAW recording (default 44100)\n"
     "  -t, --type u|s             unsigned or signed (default) samples of a RAW recording\n"
     "      --json                 the report as JSON\n"
+    "      --quiet                no report (the image is written all the same)\n"
     "  -h, --help                 show this text\n";
 
 const char* FormatName(RecordingKind kind) {
@@ -165,6 +167,15 @@ size_t MissingCount(const Recovery& recovery) {
   return count;
 }
 
+// Files whose block with the last-block flag was not found: how many blocks they lack after
+// the last one found is not known, so the totals count these files apart.
+size_t FilesWithoutLastBlock(const Recovery& recovery) {
+  size_t count = 0;
+  for (const RecoveredFile& file : recovery.files)
+    count += file.lastFound ? 0 : 1;
+  return count;
+}
+
 std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -267,6 +278,8 @@ void WriteText(const Recovery& recovery, const std::vector<RecordingSettings>& r
   out << "Total: " << Plural(recovery.blocks.size(), "good block", "good blocks") << " in "
       << Plural(recovery.files.size(), "file", "files") << ", " << MissingCount(recovery)
       << " missing";
+  if (const size_t open = FilesWithoutLastBlock(recovery))
+    out << ", last block not found in " << Plural(open, "file", "files");
   if (disagreements > 0)
     out << ", " << Plural(disagreements, "block", "blocks") << " read differently by the passes";
   if (const size_t repaired = CountOf(recovery, &MergedBlock::repaired))
@@ -356,7 +369,22 @@ void WriteJson(const Recovery& recovery, const std::vector<RecordingSettings>& r
       << ", \"repaired\": " << CountOf(recovery, &MergedBlock::repaired)
       << ", \"voted\": " << CountOf(recovery, &MergedBlock::voted) << ", \"bestPass\": " << best + 1
       << ", \"bestPassBlocks\": "
-      << (recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size()) << "}\n}\n";
+      << (recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size())
+      << ", \"lastBlockNotFound\": " << FilesWithoutLastBlock(recovery) << "}\n}\n";
+}
+
+// What to try when no pass found a block, after the report.
+std::string NothingFoundAdvice(const RecordingSettings& recording, const std::string& imageName) {
+  using MainProgram_ns::CommandLineName;
+  std::string advice =
+      "varnstow-tool: no pass found a block, so " + Describe(imageName, true) +
+      " holds none; to see why, draw the wave lengths with varnstow-tool histogram " +
+      CommandLineName(recording.name) + " -o " +
+      CommandLineName(MainProgram_ns::WithoutExtension(recording.name) + "-waves.svg") +
+      " (it tells a tape that ran off speed, and noise)";
+  if (recording.kind == RecordingKind::kRaw)
+    advice += ", check -f and -t (the RAW file's sample rate and sample type)";
+  return advice + ", or record the tape again with its loudest part at about half of full scale\n";
 }
 
 }  // namespace
@@ -366,6 +394,7 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   definitions.push_back({"output", true, 'o'});
   definitions.push_back({"no-compress", false, 'c'});
   definitions.push_back({"json", false});
+  definitions.push_back({"quiet", false});
   definitions.push_back({"help", false, 'h'});
   const ParsedArguments parsed(arguments, definitions, "recover");
   if (parsed.Has("help")) {
@@ -410,10 +439,14 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
                   Plural(recovery.passes.size(), "decoding pass.", "decoding passes.")});
   UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, !parsed.Has("no-compress"));
 
+  if (parsed.Has("quiet"))
+    return 0;
   if (parsed.Has("json"))
     WriteJson(recovery, recordings, imageName, io.out);
   else
     WriteText(recovery, recordings, imageName, io.out);
+  if (recovery.blocks.empty())
+    io.err << NothingFoundAdvice(recordings.front(), imageName);
   return 0;
 }
 

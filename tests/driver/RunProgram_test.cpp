@@ -70,7 +70,8 @@ TEST(RunHeader, GoesToConsoleAndLogInOrder) {
   const RunResult result = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-c", "-p"});
   const std::string after = MinuteNow();
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.errors, "");
+  // Silence holds no block: standard error says so, and nothing of it is in the log.
+  EXPECT_EQ(result.errors.substr(0, 29), "varnstow: no block was found,");
 
   const std::string log = ReadTextFile(folder / "tape.log");
   const std::string start = HeaderStart("-i tape.raw -c -p");
@@ -138,8 +139,9 @@ TEST(RunFailure, OutputNamingTheInputIsRefusedAndTheRecordingKept) {
     EXPECT_EQ(TestSupport::ReadFile(folder / "tape.raw"), kSilence) << output;
     EXPECT_FALSE(FileExists(folder / "tape.log"));
   }
-  // Another file is written as usual.
-  EXPECT_EQ(RunVarnstow(folder.Path(), {"-i", "tape.raw", "-o", "tape.uef"}).errors, "");
+  // Another file is written as usual (silence: without blocks, as standard error says).
+  EXPECT_EQ(RunVarnstow(folder.Path(), {"-i", "tape.raw", "-o", "tape.uef"}).errors.substr(0, 29),
+            "varnstow: no block was found,");
   EXPECT_TRUE(FileExists(folder / "tape.uef"));
 }
 
@@ -167,16 +169,21 @@ TEST(RunFailure, InputThatIsAFolderIsReportedAfterTheHeader) {
   EXPECT_EQ(result.output, log + "\a");
 }
 
-TEST(RunFailure, LogThatCannotBeCreatedSilencesTheConsoleButNotErrors) {
+TEST(RunFailure, LogThatCannotBeCreatedLeavesTheConsoleAndSaysSo) {
   TempFolder folder;
   WriteFile(folder / "tape.raw", kSilence);
   std::filesystem::create_directory(folder / "tape.log");  // the log's name is taken by a folder
-  const RunResult quiet = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-p"});
-  EXPECT_EQ(quiet.exitCode, 0);
-  EXPECT_EQ(quiet.output.find("Varnstow"), std::string::npos) << quiet.output;
-  EXPECT_EQ(quiet.output.find("Phase"), std::string::npos) << quiet.output;
+  const RunResult run = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-p"});
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string start = HeaderStart("-i tape.raw -p");
+  EXPECT_EQ(run.output.substr(0, start.size()), start);
+  EXPECT_NE(run.output.find("Phase shift changed to +180 or +270.\n"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.errors.find("\nvarnstow: the log file tape.log could not be created;"),
+            std::string::npos)
+      << run.errors;
 
-  // A failure after the header still reaches standard error: a folder as the input where
+  // A failure after the header still reaches standard error first: a folder as the input where
   // folders open as files, else (Windows) a name in the wrong case.
   std::string input = "dir.raw";
   std::string failure = "\nCould not find dir.raw.";
@@ -190,8 +197,11 @@ TEST(RunFailure, LogThatCannotBeCreatedSilencesTheConsoleButNotErrors) {
   }
   const RunResult failed = RunVarnstow(folder.Path(), {"-i", input});
   EXPECT_EQ(failed.exitCode, 0);
-  EXPECT_EQ(failed.output, "\a");
-  EXPECT_EQ(failed.errors, failure);
+  EXPECT_EQ(failed.output.substr(0, 21), "Varnstow Corvel V1.7.");
+  EXPECT_EQ(failed.output.back(), '\a');
+  EXPECT_EQ(failed.errors, failure + "\nvarnstow: the log file " +
+                               input.substr(0, input.size() - 3) +
+                               "log could not be created; the report went to the console only\n");
 }
 
 TEST(RunFailure, UsageAndInvalidOptionsEndBeforeAnythingIsOpened) {

