@@ -549,9 +549,9 @@ TEST(RecoverGuidance, TotalsAgreeWithTheFiles) {
     const size_t expected = std::string(name) == "cut.wav" ? 1u : 0u;
     EXPECT_EQ(withoutLast, expected) << run.output;
     const std::string total = LineStarting(run.output, "Total: ");
-    EXPECT_TRUE(Holds(total, ", " + std::to_string(missing) +
-                                 (expected == 1 ? " missing, last block not found in 1 file;"
-                                                : " missing;")))
+    EXPECT_TRUE(Holds(
+        total, ", " + std::to_string(missing) +
+                   (expected == 1 ? " missing, last block not found in 1 file;" : " missing;")))
         << total;
     const RunResult json = RunTool(folder.Path(), {"recover", name, "-o", "out.uef", "--json"});
     EXPECT_TRUE(Holds(json.output, "\"missing\": " + std::to_string(missing) + ", "))
