@@ -282,7 +282,7 @@ TEST(Demodulator, MendsABitTheSignalLeavesInDoubt) {
   const auto from = static_cast<size_t>(cellStart * 44100);
   const auto to = static_cast<size_t>((cellStart + 1.0 / 1200.0) * 44100);
   for (size_t i = from; i < to; ++i)
-    blended[i] = 0.55f * badSamples[i] + 0.45f * goodSamples[i];
+    blended[i] = 0.52f * badSamples[i] + 0.48f * goodSamples[i];
   const auto read = Demodulate(blended, 44100);
   ASSERT_EQ(read.size(), 3u);
   EXPECT_EQ(read[1].bytes, good[1]);
@@ -339,8 +339,8 @@ TEST(CrcRepair, FlipsTheDoubtfulBitsThatMakeTheChecksumPass) {
     for (const auto& [byte, bit] : bits)
       Spoil(read, byte, bit, 0.1f);
     // A few sound bits in doubt too, which the repair must leave alone.
-    read.soft[8 * 40 + 2] *= 0.2f;
-    read.soft[8 * 90 + 5] *= 0.2f;
+    read.soft[8 * 40 + 2] *= 0.1f;
+    read.soft[8 * 90 + 5] *= 0.1f;
     EXPECT_EQ(Demod_ns::CheckOrRepair(read.bytes, read.soft, 0, 256),
               static_cast<int>(bits.size()));
     EXPECT_EQ(read.bytes, good.bytes);
