@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# Loads tape images in the beebjit BBC Micro emulator and checks that each loads as its
+# original recording does. For every recording: `varnstow-tool recover` makes its image; a
+# booted Model B (OS 1.2, BASIC, no disc filing system) types CHAIN"" and runs, tape motor
+# fast, for a bounded number of cycles, once with the recording itself (beebjit plays CSW
+# files) and once with the image; then the two machines' memory is compared.
+#
+# An image loads when, at the end of its run:
+#   - the Mode 7 screen shows no cassette filing system error ("Data?", "Block?", "Header?",
+#     "Rewind tape", "Bad program");
+#   - the tape motor is off, as the loader leaves it when it has read its last byte;
+#   - at least LOAD_MATCH percent of the 32 KB of memory equals the memory reached from the
+#     recording (the program and its data loaded; timers and animation differ a little).
+#
+# tests/emulator/loads.txt says for each recording whether its image is expected to load and
+# which keys its loader asks for; the run fails when any image does otherwise than expected
+# (one that starts to load must be marked there, so the expectations only ever tighten).
+#
+# Usage: scripts/load-test.sh [BUILD_FOLDER [RECORDING.csw...]]
+#   BUILD_FOLDER  holds src/tool/varnstow-tool (default: build); the emulator is built in it
+#   RECORDINGs    default: the seven real recordings in ../shared/corpus/real
+# Environment: LOAD_MATCH (default 90), LOAD_TEST_KEEP=1 keeps the work folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+build="${1:-build}"
+shift || true
+shared="$root/../shared"
+emulator_source="$shared/emulator/beebjit"
+if [ ! -d "$emulator_source" ]; then
+  echo "load test skipped: no emulator source at $emulator_source"
+  exit 0
+fi
+tool="$root/$build/src/tool/varnstow-tool"
+if [ ! -x "$tool" ]; then
+  echo "load test: $tool is not built (run scripts/setup.sh $build first)" >&2
+  exit 1
+fi
+recordings=("$@")
+if [ "${#recordings[@]}" -eq 0 ]; then
+  recordings=("$shared"/corpus/real/*.csw)
+fi
+match_percent="${LOAD_MATCH:-90}"
+list="$root/tests/emulator/loads.txt"
+
+# The emulator, built once into the build folder from a copy of its source (the shared
+# folder may be read-only). It needs only gcc and the C library.
+emulator="$root/$build/beebjit"
+if [ ! -x "$emulator/beebjit" ] || [ -n "$(find "$emulator_source" -newer "$emulator/beebjit" -print -quit)" ]; then
+  echo "Building the emulator in $emulator"
+  rm -rf "$emulator"
+  cp -r "$emulator_source" "$emulator"
+  chmod -R u+w "$emulator"
+  (cd "$emulator" && bash build_headless_opt.sh >build.log 2>&1) || {
+    cat "$emulator/build.log" >&2
+    echo "load test: the emulator did not build" >&2
+    exit 1
+  }
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnstow-load.XXXXXX")
+if [ "${LOAD_TEST_KEEP:-0}" != 1 ]; then
+  trap 'rm -rf "$work"' EXIT
+else
+  echo "Work folder: $work"
+fi
+
+# Debugger commands that type CHAIN"" and Return on the booted machine, one key change every
+# 40 ms of machine time (the keyboard is scanned every 10 ms), press the loader's keys (a
+# list of SECONDS:KEY), run to the given cycle, save the memory and quit. Key codes: letters
+# and digits by their character, 32 Space, 133 Shift, 50 the 2 key (Shift-2 is "), 131 Return.
+key_code() {
+  case "$1" in
+    space) echo 32 ;;
+    return) echo 131 ;;
+    [A-Z0-9]) printf '%d' "'$1" ;;
+    *) echo "load test: unknown key $1 in $list" >&2; return 1 ;;
+  esac
+}
+machine_commands() {
+  local end_cycle="$1" memory="$2" keys="$3"
+  local at=3000000 commands="" key event code
+  press() {
+    commands+="breakat $at;c;"
+    for key in "$@"; do commands+="keydown $key;"; done
+    at=$((at + 80000))
+    commands+="breakat $at;c;"
+    for key in "$@"; do commands+="keyup $key;"; done
+    at=$((at + 80000))
+  }
+  press 67
+  press 72
+  press 65
+  press 73
+  press 78
+  press 133 50
+  press 133 50
+  press 131
+  for event in $keys; do
+    code=$(key_code "${event#*:}")
+    at=$((${event%%:*} * 2000000))
+    commands+="breakat $at;c;keydown $code;breakat $((at + 400000));c;keyup $code;"
+  done
+  commands+="breakat $end_cycle;c;savemem $memory 0 8000;q"
+  printf '%s' "$commands"
+}
+
+# Runs the machine with a tape for the given number of cycles; the memory goes into MEMORY,
+# the emulator's output (with the serial chip's state changes) into LOG.
+run_machine() {
+  local tape="$1" cycles="$2" memory="$3" log="$4" keys="$5" commands
+  commands=$(machine_commands "$cycles" "$memory" "$keys")
+  (cd "$emulator" && timeout 600 ./beebjit -headless -fast -accurate -no-dfs \
+    -log serial:state -tape "$tape" -debug -run -commands "$commands" >"$log" 2>&1) || true
+  [ -s "$memory" ]
+}
+
+# The Mode 7 screen's text (the top bit of each character cleared).
+screen_text() {
+  dd if="$1" bs=1024 skip=31 count=1 status=none | tr '\200-\377' '\000-\177' | tr -c ' -~' ' '
+}
+
+motor_off_at_end() {
+  local last
+  last=$(grep 'serial ULA control' "$1" | tail -n 1)
+  [ -n "$last" ] && [[ "$last" != *MOTOR* ]]
+}
+
+# The table: expected result and keys by recording name.
+declare -A expected_load loader_keys
+while read -r name wanted keys; do
+  [ -z "$name" ] || [ "${name:0:1}" = "#" ] && continue
+  expected_load[$name]="$wanted"
+  loader_keys[$name]="$keys"
+done <"$list"
+
+failures=0
+started=$(date +%s)
+printf '%-52s %-8s %-8s %s\n' "recording" "expected" "result" "details"
+for recording in "${recordings[@]}"; do
+  name=$(basename "$recording" .csw)
+  image="$work/$name.uef"
+  "$tool" recover "$recording" -o "$image" >"$work/$name.recover.txt"
+  seconds=$(sed -n 's/^Recording .* \([0-9]*\):\([0-9.]*\) long$/\1 \2/p' "$work/$name.recover.txt" |
+    awk '{ printf "%d\n", $1 * 60 + $2 + 0.999 }')
+  keys="${loader_keys[$name]:-}"
+  # The whole recording plus 40 s for the program to start, and 60 s more when the loader
+  # waits for keys (the tape stops meanwhile), at 2 MHz.
+  run_seconds=$((seconds + 40))
+  [ -n "$keys" ] && run_seconds=$((run_seconds + 60))
+  cycles=$((run_seconds * 2000000))
+  one_started=$(date +%s)
+  reason=""
+  if ! run_machine "$recording" "$cycles" "$work/$name.reference.mem" "$work/$name.reference.log" "$keys"; then
+    reason="the emulator did not run the recording"
+  elif ! motor_off_at_end "$work/$name.reference.log"; then
+    reason="the recording itself did not load to its end"
+  elif ! run_machine "$image" "$cycles" "$work/$name.image.mem" "$work/$name.image.log" "$keys"; then
+    reason="the emulator did not run the image"
+  fi
+  loaded=no
+  details=""
+  if [ -z "$reason" ]; then
+    differing=$(cmp -l "$work/$name.reference.mem" "$work/$name.image.mem" | wc -l || true)
+    same=$(((32768 - differing) * 100 / 32768))
+    text=$(screen_text "$work/$name.image.mem")
+    error=""
+    for message in "Data?" "Block?" "Header?" "Rewind tape" "Bad program"; do
+      if [[ "$text" == *"$message"* ]]; then
+        error="$message"
+        break
+      fi
+    done
+    details="memory ${same}% as from the recording"
+    if [ -n "$error" ]; then
+      details+=", screen shows \"$error\""
+    elif ! motor_off_at_end "$work/$name.image.log"; then
+      details+=", tape motor still on"
+    elif [ "$same" -lt "$match_percent" ]; then
+      details+=" (below $match_percent%)"
+    else
+      loaded=yes
+    fi
+  else
+    details="$reason"
+  fi
+  details+=", $(($(date +%s) - one_started)) s"
+  wanted="${expected_load[$name]:-no}"
+  if [ -n "$reason" ] || [ "$loaded" != "$wanted" ]; then
+    failures=$((failures + 1))
+    details+="  <-- FAIL"
+  fi
+  printf '%-52s %-8s %-8s %s\n' "$name" "$wanted" "$loaded" "$details"
+done
+echo "Load test: ${#recordings[@]} recordings in $(($(date +%s) - started)) s, $failures not as expected"
+[ "$failures" -eq 0 ]
