@@ -9,6 +9,7 @@
 #include "blocks/Block_header.h"
 #include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"
+#include "tool/Transcription.h"
 #include "uef/Wave_analysis.h"
 #include "waves/Wavesinputstate.h"
 
@@ -226,12 +227,16 @@ Recovery MergePasses(std::vector<PassResult> passes) {
 }
 
 void BuildImage(const Recovery& recovery, const std::string& imageName,
-                const std::vector<std::string>& origins) {
+                const std::vector<std::string>& origins, const std::vector<TapeEvent>* wholeTape) {
   using UEFFormat_ns::TheUEFImage;
   TheUEFImage.Discard();
   TheUEFImage.OpenImage(imageName, 10, 0);
   for (const std::string& origin : origins)
     MainProgram_ns::WriteOriginText(origin);
+  if (wholeTape != nullptr) {
+    WriteWholeTape(recovery, *wholeTape);
+    return;
+  }
   BlockProcessing_ns::ResetBlockDriver();
   for (const MergedBlock& block : recovery.blocks) {
     BlockProcessing_ns::WriteLeadTone();
