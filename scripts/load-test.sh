@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Loads tape images in the beebjit BBC Micro emulator and checks that each loads as its
-# original recording does. For every recording: `varnstow-tool recover` makes its image; a
-# booted Model B (OS 1.2, BASIC, no disc filing system) types CHAIN"" and runs, tape motor
-# fast, for a bounded number of cycles, once with the recording itself (beebjit plays CSW
-# files) and once with the image; then the two machines' memory is compared.
+# original recording does. For every recording, `varnstow-tool recover` makes the image of
+# its blocks, and `recover --whole-tape` that of the whole tape; a booted Model B (OS 1.2,
+# BASIC, no disc filing system) types CHAIN"" and runs, as fast as it can, for a bounded
+# number of cycles: once with the recording itself (beebjit plays CSW files) and once with
+# each image; then the machines' memory is compared.
 #
 # An image loads when, at the end of its run:
 #   - the Mode 7 screen shows no cassette filing system error ("Data?", "Block?", "Header?",
@@ -12,9 +13,9 @@
 #   - at least LOAD_MATCH percent of the 32 KB of memory equals the memory reached from the
 #     recording (the program and its data loaded; timers and animation differ a little).
 #
-# tests/emulator/loads.txt says for each recording whether its image is expected to load and
-# which keys its loader asks for; the run fails when any image does otherwise than expected
-# (one that starts to load must be marked there, so the expectations only ever tighten).
+# tests/emulator/loads.txt says for each recording whether each image is expected to load
+# and which keys its loader asks for; the run fails when any image does otherwise than
+# expected (one that starts to load must be marked there, so the expectations only tighten).
 #
 # Usage: scripts/load-test.sh [BUILD_FOLDER [RECORDING.csw...]]
 #   BUILD_FOLDER  holds src/tool/varnstow-tool (default: build); the emulator is built in it
@@ -127,21 +128,49 @@ motor_off_at_end() {
   [ -n "$last" ] && [[ "$last" != *MOTOR* ]]
 }
 
-# The table: expected result and keys by recording name.
-declare -A expected_load loader_keys
-while read -r name wanted keys; do
+# Whether an image loads as the recording: its memory against the recording's, its screen
+# and its tape motor. Sets "loaded" (yes or no) and "verdict".
+judge_image() {
+  local reference="$1" memory="$2" log="$3" differing same text message error=""
+  differing=$(cmp -l "$reference" "$memory" | wc -l || true)
+  same=$(((32768 - differing) * 100 / 32768))
+  text=$(screen_text "$memory")
+  for message in "Data?" "Block?" "Header?" "Rewind tape" "Bad program"; do
+    if [[ "$text" == *"$message"* ]]; then
+      error="$message"
+      break
+    fi
+  done
+  loaded=no
+  verdict="memory ${same}%"
+  if [ -n "$error" ]; then
+    verdict+=", screen shows \"$error\""
+  elif ! motor_off_at_end "$log"; then
+    verdict+=", motor on"
+  elif [ "$same" -lt "$match_percent" ]; then
+    verdict+=" (below $match_percent%)"
+  else
+    loaded=yes
+  fi
+}
+
+# The table: expected results and keys by recording name.
+declare -A expected_blocks expected_whole loader_keys
+while read -r name blocks whole keys; do
   [ -z "$name" ] || [ "${name:0:1}" = "#" ] && continue
-  expected_load[$name]="$wanted"
+  expected_blocks[$name]="$blocks"
+  expected_whole[$name]="$whole"
   loader_keys[$name]="$keys"
 done <"$list"
 
 failures=0
 started=$(date +%s)
-printf '%-52s %-8s %-8s %s\n' "recording" "expected" "result" "details"
+printf '%-48s %-13s %-13s %s\n' "recording" "blocks" "whole tape" "details"
 for recording in "${recordings[@]}"; do
   name=$(basename "$recording" .csw)
-  image="$work/$name.uef"
-  "$tool" recover "$recording" -o "$image" >"$work/$name.recover.txt"
+  one_started=$(date +%s)
+  "$tool" recover "$recording" -o "$work/$name.blocks.uef" >"$work/$name.recover.txt"
+  "$tool" recover "$recording" -o "$work/$name.whole.uef" --whole-tape >/dev/null
   seconds=$(sed -n 's/^Recording .* \([0-9]*\):\([0-9.]*\) long$/\1 \2/p' "$work/$name.recover.txt" |
     awk '{ printf "%d\n", $1 * 60 + $2 + 0.999 }')
   keys="${loader_keys[$name]:-}"
@@ -150,48 +179,31 @@ for recording in "${recordings[@]}"; do
   run_seconds=$((seconds + 40))
   [ -n "$keys" ] && run_seconds=$((run_seconds + 60))
   cycles=$((run_seconds * 2000000))
-  one_started=$(date +%s)
-  reason=""
-  if ! run_machine "$recording" "$cycles" "$work/$name.reference.mem" "$work/$name.reference.log" "$keys"; then
-    reason="the emulator did not run the recording"
-  elif ! motor_off_at_end "$work/$name.reference.log"; then
-    reason="the recording itself did not load to its end"
-  elif ! run_machine "$image" "$cycles" "$work/$name.image.mem" "$work/$name.image.log" "$keys"; then
-    reason="the emulator did not run the image"
-  fi
-  loaded=no
-  details=""
-  if [ -z "$reason" ]; then
-    differing=$(cmp -l "$work/$name.reference.mem" "$work/$name.image.mem" | wc -l || true)
-    same=$(((32768 - differing) * 100 / 32768))
-    text=$(screen_text "$work/$name.image.mem")
-    error=""
-    for message in "Data?" "Block?" "Header?" "Rewind tape" "Bad program"; do
-      if [[ "$text" == *"$message"* ]]; then
-        error="$message"
-        break
-      fi
-    done
-    details="memory ${same}% as from the recording"
-    if [ -n "$error" ]; then
-      details+=", screen shows \"$error\""
-    elif ! motor_off_at_end "$work/$name.image.log"; then
-      details+=", tape motor still on"
-    elif [ "$same" -lt "$match_percent" ]; then
-      details+=" (below $match_percent%)"
-    else
-      loaded=yes
-    fi
-  else
-    details="$reason"
-  fi
-  details+=", $(($(date +%s) - one_started)) s"
-  wanted="${expected_load[$name]:-no}"
-  if [ -n "$reason" ] || [ "$loaded" != "$wanted" ]; then
+  if ! run_machine "$recording" "$cycles" "$work/$name.reference.mem" "$work/$name.reference.log" "$keys" ||
+    ! motor_off_at_end "$work/$name.reference.log"; then
     failures=$((failures + 1))
-    details+="  <-- FAIL"
+    printf '%-48s %s\n' "$name" "the recording itself did not load to its end  <-- FAIL"
+    continue
   fi
-  printf '%-52s %-8s %-8s %s\n' "$name" "$wanted" "$loaded" "$details"
+  line=""
+  summary=""
+  for kind in blocks whole; do
+    if [ "$kind" = blocks ]; then wanted="${expected_blocks[$name]:-no}"; else wanted="${expected_whole[$name]:-no}"; fi
+    loaded=no
+    if run_machine "$work/$name.$kind.uef" "$cycles" "$work/$name.$kind.mem" "$work/$name.$kind.log" "$keys"; then
+      judge_image "$work/$name.reference.mem" "$work/$name.$kind.mem" "$work/$name.$kind.log"
+    else
+      verdict="the emulator did not run the image"
+    fi
+    mark=""
+    if [ "$loaded" != "$wanted" ]; then
+      failures=$((failures + 1))
+      mark="!"
+    fi
+    line+=$(printf '%-13s ' "$loaded$mark ($wanted)")
+    summary+="$kind: $verdict; "
+  done
+  printf '%-48s %s%s%s s\n' "$name" "$line" "$summary" "$(($(date +%s) - one_started))"
 done
-echo "Load test: ${#recordings[@]} recordings in $(($(date +%s) - started)) s, $failures not as expected"
+echo "Load test: ${#recordings[@]} recordings in $(($(date +%s) - started)) s, $failures results not as expected (marked !)"
 [ "$failures" -eq 0 ]
