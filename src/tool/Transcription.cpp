@@ -25,6 +25,9 @@ constexpr uint8_t kDummyByte = 0xAA;
 // Fewer half-waves than this between two silences are noise in one silence.
 constexpr size_t kNoiseHalves = 16;
 
+// Frames enough to tell framings apart, however long the stream.
+constexpr size_t kFramesCompared = 64;
+
 // The framings tried, in the order preferred where two read the same bits.
 struct Framing {
   unsigned dataBits;
@@ -65,8 +68,7 @@ double EstimateShortHalf(const std::vector<double>& halves) {
 
 // Classifies the half-waves and joins them into runs. A half-wave too short to be either
 // tone (a glitch) is added to the one after it.
-std::vector<Run> RunsOf(const std::vector<double>& halves) {
-  const double s = EstimateShortHalf(halves);
+std::vector<Run> RunsOf(const std::vector<double>& halves, double s) {
   std::vector<Run> runs;
   double at = 0.0;
   double carried = 0.0;
@@ -115,7 +117,9 @@ std::vector<Run> RunsOf(const std::vector<double>& halves) {
 }
 
 // Bits of a stretch of tone runs: at 1200 baud a 0 bit is one low cycle (two long halves) and
-// a 1 bit two high cycles; at 300 baud four times as many.
+// a 1 bit two high cycles; at 300 baud four times as many. The bits are counted by
+// half-waves, not by time: on real tapes the low tone's half-waves are seldom exactly twice
+// as long as the high tone's, and a run of nine 0 bits measured by time can come out as ten.
 void AppendBits(const Run& run, unsigned baud, std::vector<Bit>& bits) {
   const size_t scale = baud == 300 ? 4 : 1;
   const size_t halvesPerBit = (run.kind == HalfKind::kLong ? 2 : 4) * scale;
@@ -178,12 +182,12 @@ size_t OnesFrom(const std::vector<Bit>& bits, size_t p) {
   return q - p;
 }
 
-// How many frames of this framing follow one another from bit p on, back to back: a framing
-// that reads a stream without bits left over between its bytes is the stream's own (8N1
-// reads an 8N2 stream too, but leaves a 1 bit after every byte).
+// How many frames of this framing (up to kFramesCompared) follow one another from bit p on,
+// back to back: a framing that reads a stream without bits left over between its bytes is
+// the stream's own (8N1 reads an 8N2 stream too, but leaves a 1 bit after every byte).
 size_t FramesFrom(const std::vector<Bit>& bits, size_t p, const Framing& framing) {
   size_t frames = 0;
-  while (FrameAt(bits, p, framing) >= 0) {
+  while (frames < kFramesCompared && FrameAt(bits, p, framing) >= 0) {
     ++frames;
     p += framing.Length();
   }
@@ -255,8 +259,10 @@ class Transcriber {
     event->endSeconds = end;
   }
 
-  // The bits of one stretch between carrier tones, the carrier after it included.
-  void Stretch(const std::vector<Bit>& bits, unsigned baud, double end) {
+  // The bits of one stretch between carrier tones, the carrier after it included: its last
+  // lastOnes bits, lastCycles high cycles as measured.
+  void Stretch(const std::vector<Bit>& bits, unsigned baud, double end, size_t lastOnes,
+               uint64_t lastCycles) {
     const uint64_t cyclesPerOne = baud == 300 ? 8 : 2;
     auto endOf = [&](size_t p) { return p < bits.size() ? bits[p].start : end; };
     size_t p = 0;
@@ -264,7 +270,13 @@ class Transcriber {
     while (p < bits.size()) {
       if (bits[p].one) {
         const size_t ones = OnesFrom(bits, p);
-        Tone(ones * cyclesPerOne, bits[p].start, endOf(p + ones));
+        uint64_t cycles = ones * cyclesPerOne;
+        // The carrier that ends the stretch: its cycles as counted, less those that were
+        // the last byte's stop bits.
+        if (p + ones == bits.size() && ones <= lastOnes &&
+            lastCycles >= (lastOnes - ones) * cyclesPerOne)
+          cycles = lastCycles - (lastOnes - ones) * cyclesPerOne;
+        Tone(cycles, bits[p].start, endOf(p + ones));
         p += ones;
         framing = nullptr;
         continue;
@@ -422,7 +434,8 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording) {
 }
 
 std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves) {
-  const std::vector<Run> runs = RunsOf(halfWaves);
+  const double shortHalf = EstimateShortHalf(halfWaves);
+  const std::vector<Run> runs = RunsOf(halfWaves, shortHalf);
   std::vector<TapeEvent> events;
   Transcriber transcriber(events);
   size_t r = 0;
@@ -451,7 +464,15 @@ std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves)
     for (size_t k = r; k < to; ++k)
       AppendBits(runs[k], baud, bits);
     const Run& last = runs[to - 1];
-    transcriber.Stretch(bits, baud, last.start + last.seconds);
+    size_t lastOnes = 0;
+    uint64_t lastCycles = 0;
+    if (last.kind == HalfKind::kShort) {
+      std::vector<Bit> lastBits;
+      AppendBits(last, baud, lastBits);
+      lastOnes = lastBits.size();
+      lastCycles = (last.halves + 1) / 2;
+    }
+    transcriber.Stretch(bits, baud, last.start + last.seconds, lastOnes, lastCycles);
     r = to;
   }
   return events;

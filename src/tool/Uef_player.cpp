@@ -136,7 +136,8 @@ class Player {
       Fail(std::to_string(unused) + " unused bits in the last byte (0 to 7, and no more than " +
            "the chunk holds)");
     for (uint64_t i = 0; i < bits - unused; ++i)
-      Bit(((chunk_->Byte(static_cast<uint32_t>(1 + i / 8)) >> (i % 8)) & 1u) != 0);
+      Bit(((static_cast<unsigned>(chunk_->Byte(static_cast<uint32_t>(1 + i / 8))) >> (i % 8)) &
+           1u) != 0);
   }
 
   void BaseFrequency() {
