@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Loads tape images in the beebjit BBC Micro emulator and checks that each loads as its
 # original recording does. For every recording, `varnstow-tool recover` makes the image of
-# its blocks, and `recover --whole-tape` that of the whole tape; a booted Model B (OS 1.2,
-# BASIC, no disc filing system) types CHAIN"" and runs, as fast as it can, for a bounded
-# number of cycles: once with the recording itself (beebjit plays CSW files) and once with
-# each image; then the machines' memory is compared.
+# its blocks and `recover --whole-tape` that of the whole tape, which is also played back by
+# `varnstow-tool render` and recovered again with --whole-tape ("replayed"). A booted Model B
+# (OS 1.2, BASIC, no disc filing system) types CHAIN"" and runs, as fast as it can, for a
+# bounded number of cycles: once with the recording itself (beebjit plays CSW files) and once
+# with each image; then the machines' memory is compared.
 #
 # An image loads when, at the end of its run:
 #   - the Mode 7 screen shows no cassette filing system error ("Data?", "Block?", "Header?",
@@ -31,6 +32,11 @@ shared="$root/../shared"
 emulator_source="$shared/emulator/beebjit"
 if [ ! -d "$emulator_source" ]; then
   echo "load test skipped: no emulator source at $emulator_source"
+  exit 0
+fi
+if [ "$(uname -m)" != x86_64 ]; then
+  # The emulator translates 6502 code into x86-64 code.
+  echo "load test skipped: the emulator runs only on x86-64 machines, this is $(uname -m)"
   exit 0
 fi
 tool="$root/$build/src/tool/varnstow-tool"
@@ -155,22 +161,27 @@ judge_image() {
 }
 
 # The table: expected results and keys by recording name.
-declare -A expected_blocks expected_whole loader_keys
-while read -r name blocks whole keys; do
+declare -A expected_blocks expected_whole expected_replayed loader_keys
+while read -r name blocks whole replayed keys; do
   [ -z "$name" ] || [ "${name:0:1}" = "#" ] && continue
   expected_blocks[$name]="$blocks"
   expected_whole[$name]="$whole"
+  expected_replayed[$name]="$replayed"
   loader_keys[$name]="$keys"
 done <"$list"
 
 failures=0
 started=$(date +%s)
-printf '%-48s %-13s %-13s %s\n' "recording" "blocks" "whole tape" "details"
+printf '%-48s %-13s %-13s %-13s %s\n' "recording" "blocks" "whole tape" "replayed" "details"
 for recording in "${recordings[@]}"; do
   name=$(basename "$recording" .csw)
   one_started=$(date +%s)
   "$tool" recover "$recording" -o "$work/$name.blocks.uef" >"$work/$name.recover.txt"
   "$tool" recover "$recording" -o "$work/$name.whole.uef" --whole-tape >/dev/null
+  # The whole tape's image played back as a recording and recovered again: the renderer's
+  # tape of custom framings, 300 baud and measured tones, read back.
+  "$tool" render "$work/$name.whole.uef" -o "$work/$name.replayed.csw" >/dev/null
+  "$tool" recover "$work/$name.replayed.csw" -o "$work/$name.replayed.uef" --whole-tape >/dev/null
   seconds=$(sed -n 's/^Recording .* \([0-9]*\):\([0-9.]*\) long$/\1 \2/p' "$work/$name.recover.txt" |
     awk '{ printf "%d\n", $1 * 60 + $2 + 0.999 }')
   keys="${loader_keys[$name]:-}"
@@ -187,8 +198,12 @@ for recording in "${recordings[@]}"; do
   fi
   line=""
   summary=""
-  for kind in blocks whole; do
-    if [ "$kind" = blocks ]; then wanted="${expected_blocks[$name]:-no}"; else wanted="${expected_whole[$name]:-no}"; fi
+  for kind in blocks whole replayed; do
+    case "$kind" in
+      blocks) wanted="${expected_blocks[$name]:-no}" ;;
+      whole) wanted="${expected_whole[$name]:-no}" ;;
+      replayed) wanted="${expected_replayed[$name]:-no}" ;;
+    esac
     loaded=no
     if run_machine "$work/$name.$kind.uef" "$cycles" "$work/$name.$kind.mem" "$work/$name.$kind.log" "$keys"; then
       judge_image "$work/$name.reference.mem" "$work/$name.$kind.mem" "$work/$name.$kind.log"

@@ -382,19 +382,24 @@ struct Place {
 
 constexpr double kSearchSeconds = 5.0;
 
-Place FindBlock(const std::vector<TapeEvent>& events, const MergedBlock& block, size_t fromEvent) {
+// Finds the block's bytes in the data read by the transcription from fromEvent on, nearest to
+// where the block lies (its start shifted by offset), no more than within seconds from it.
+Place FindBlock(const std::vector<TapeEvent>& events, const MergedBlock& block, size_t fromEvent,
+                double offset, double within) {
   const size_t compared = std::min<size_t>({block.identity.length, block.bytes.size(), 24});
+  const double start = block.startSeconds + offset;
+  const double end = block.endSeconds + offset;
   Place best;
-  double bestDistance = kSearchSeconds;
+  double bestDistance = within;
   for (size_t e = fromEvent; e < events.size(); ++e) {
     const TapeEvent& event = events[e];
-    if (event.startSeconds > block.endSeconds + kSearchSeconds)
+    if (event.startSeconds > end + within)
       break;
     if (event.kind != TapeEvent::Kind::kData || event.baud != 1200 || event.dataBits != 8 ||
         event.parity != 'N' || event.bytes.size() < compared || compared == 0)
       continue;
     for (size_t i = 0; i + compared <= event.bytes.size(); ++i) {
-      const double distance = std::abs(event.byteStarts[i] - block.startSeconds);
+      const double distance = std::abs(event.byteStarts[i] - start);
       if (distance >= bestDistance)
         continue;
       if (std::equal(block.bytes.begin(), block.bytes.begin() + static_cast<long>(compared),
@@ -405,6 +410,21 @@ Place FindBlock(const std::vector<TapeEvent>& events, const MergedBlock& block, 
     }
   }
   return best;
+}
+
+// How much later the transcription's times run than the blocks' times. They are taken from
+// the same recording but counted from different starts (the decoding counts what lies before
+// its first wave, such as a CSW file's first pulse; the half-waves start at that wave): the
+// first of the first few blocks found anywhere by its bytes gives the difference.
+double TimeOffset(const std::vector<TapeEvent>& events, const Recovery& recovery) {
+  constexpr size_t kBlocksTried = 3;
+  for (size_t b = 0; b < recovery.blocks.size() && b < kBlocksTried; ++b) {
+    const MergedBlock& block = recovery.blocks[b];
+    const Place place = FindBlock(events, block, 0, 0.0, block.endSeconds + 1e9);
+    if (place.found)
+      return events[place.event].byteStarts[place.byte] - block.startSeconds;
+  }
+  return 0.0;
 }
 
 }  // namespace
@@ -486,6 +506,7 @@ void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& even
   // The pieces in tape order: every event, with each block's bytes in the place where the
   // transcription read them, or at its time in the recording.
   std::vector<Piece> pieces;
+  const double offset = TimeOffset(events, recovery);
   size_t e = 0;
   size_t byte = 0;  // bytes of events[e] already placed
   auto emitUpTo = [&](size_t event, size_t upTo) {
@@ -499,7 +520,7 @@ void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& even
     }
   };
   for (const MergedBlock& block : recovery.blocks) {
-    const Place place = FindBlock(events, block, e);
+    const Place place = FindBlock(events, block, e, offset, kSearchSeconds);
     if (place.found && (place.event > e || place.byte >= byte)) {
       emitUpTo(place.event, place.byte);
       pieces.push_back(Piece{nullptr, 0, 0, &block});
@@ -521,16 +542,16 @@ void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& even
     }
     // Not read by the transcription: the block goes where it lies, and the bytes read within
     // its stretch of the recording are left out.
-    while (e < events.size() && events[e].endSeconds <= block.startSeconds)
+    while (e < events.size() && events[e].endSeconds <= block.startSeconds + offset)
       emitUpTo(e + 1, 0);
     pieces.push_back(Piece{nullptr, 0, 0, &block});
-    while (e < events.size() && events[e].startSeconds < block.endSeconds) {
+    while (e < events.size() && events[e].startSeconds < block.endSeconds + offset) {
       if (events[e].kind != TapeEvent::Kind::kData) {
         emitUpTo(e + 1, 0);
         continue;
       }
       const TapeEvent& event = events[e];
-      while (byte < event.bytes.size() && event.byteStarts[byte] < block.endSeconds)
+      while (byte < event.bytes.size() && event.byteStarts[byte] < block.endSeconds + offset)
         ++byte;
       if (byte < event.bytes.size())
         break;
