@@ -10,8 +10,10 @@
 #include "support/Decoding.h"
 #include "support/TempFolder.h"
 #include "tool/Commands.h"
+#include "tool/Recover.h"
 #include "tool/Transcription.h"
 #include "tool/Uef_images.h"
+#include "uef/Wave_analysis.h"
 
 namespace {
 
@@ -292,6 +294,54 @@ TEST(WholeTapeImage, RenderedAndRecoveredHoldsWhatTheTapeHeld) {
   for (const TestSupport::Chunk& chunk : ParseChunks(ReadFile(folder / "blocks.uef")))
     data += chunk.id == 0x0100 || chunk.id == 0x0104 ? 1 : 0;
   EXPECT_EQ(data, 2u);
+}
+
+TapeEvent Event(Kind kind, double start, double end) {
+  TapeEvent event;
+  event.kind = kind;
+  event.startSeconds = start;
+  event.endSeconds = end;
+  return event;
+}
+
+TapeEvent Data(double start, double end, const std::vector<uint8_t>& bytes) {
+  TapeEvent event = Event(Kind::kData, start, end);
+  event.bytes = bytes;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    event.byteStarts.push_back(start + (end - start) * static_cast<double>(i) /
+                                           static_cast<double>(bytes.size()));
+  return event;
+}
+
+TEST(WholeTapeImage, ABlockTheTranscriptionMissedGoesInAtItsPlaceInsteadOfWhatWasReadThere) {
+  using TapeBuilder_ns::BlockSpec;
+  const std::vector<uint8_t> blockBytes =
+      TapeBuilder_ns::BlockBytes(BlockSpec{"LOST", 0x1900, 0x1900, 0, 0x80, Values(200, 15)});
+  Tool_ns::Recovery recovery;
+  Tool_ns::MergedBlock block;
+  block.bytes = blockBytes;
+  block.identity = Tool_ns::IdentifyBlock(blockBytes);
+  block.startSeconds = 2.0;
+  block.endSeconds = 4.0;
+  recovery.blocks.push_back(block);
+
+  // Noise read as bytes where the block lies (the transcription lost the block there), with
+  // tones, bytes and a gap around it.
+  TapeEvent tone = Event(Kind::kTone, 0.0, 1.5);
+  tone.cycles = 3600;
+  TapeEvent after = Event(Kind::kTone, 4.1, 4.5);
+  after.cycles = 960;
+  TapeEvent gap = Event(Kind::kGap, 4.6, 6.0);
+  const std::vector<TapeEvent> events = {
+      tone,  Data(1.6, 1.7, {1, 2, 3}), Data(2.1, 3.9, Values(30, 16)),
+      after, Data(4.5, 4.6, {4, 5}),    gap};
+  TempFolder folder;
+  Tool_ns::BuildImage(recovery, folder / "image.uef", {"origin"}, &events);
+  UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, false);
+  EXPECT_EQ(ChunkTexts(ReadFile(folder / "image.uef")),
+            (std::vector<std::string>{"110 3600", "100 " + ToolTest::Bytes({1, 2, 3}),
+                                      "100 " + ToolTest::Bytes(blockBytes), "110 960",
+                                      "100 " + ToolTest::Bytes({4, 5}), "116 28"}));
 }
 
 }  // namespace
