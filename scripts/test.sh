@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds everything from scratch and runs every test: the normal build, then the same suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the layout check, then a
+# under AddressSanitizer and UndefinedBehaviorSanitizer (the recovered images of the real
+# recordings are loaded in the emulator in between), then the layout check, then a
 # bounded run of the fuzz targets, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j2
+# The recordings' recovered images loaded in the BBC Micro emulator from ../shared (skipped
+# when it is absent).
+scripts/load-test.sh build
 
 scripts/setup.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNSTOW_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

@@ -126,6 +126,14 @@ class Lister {
                  (stopBits < 0 ? " and a short wave" : "") + ", " +
                  Plural(chunk.length - 3, "byte", "bytes");
         }
+      case 0x0102: {
+        if (!needs(1))
+          return "too short";
+        const uint64_t bits = uint64_t{chunk.length - 1} * 8;
+        return chunk.Byte(0) > 7 || chunk.Byte(0) > bits
+                   ? std::to_string(chunk.Byte(0)) + " unused bits: damaged"
+                   : Plural(bits - chunk.Byte(0), "bit", "bits");
+      }
       case 0x0110:
         return needs(2) ? Plural(chunk.Le16(0), "cycle", "cycles") : "too short";
       case 0x0111:

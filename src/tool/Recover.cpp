@@ -10,6 +10,7 @@
 #include "demod/Crc_repair.h"
 #include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"
+#include "tool/Transcription.h"
 #include "uef/Wave_analysis.h"
 #include "waves/Wavesinputstate.h"
 
@@ -418,12 +419,16 @@ Recovery MergePasses(std::vector<PassResult> passes) {
 }
 
 void BuildImage(const Recovery& recovery, const std::string& imageName,
-                const std::vector<std::string>& origins) {
+                const std::vector<std::string>& origins, const std::vector<TapeEvent>* wholeTape) {
   using UEFFormat_ns::TheUEFImage;
   TheUEFImage.Discard();
   TheUEFImage.OpenImage(imageName, 10, 0);
   for (const std::string& origin : origins)
     MainProgram_ns::WriteOriginText(origin);
+  if (wholeTape != nullptr) {
+    WriteWholeTape(recovery, *wholeTape);
+    return;
+  }
   BlockProcessing_ns::ResetBlockDriver();
   // Blocks read at another rate than 1200 baud go in after a chunk that sets their rate, and
   // a chunk that sets 1200 again follows them.

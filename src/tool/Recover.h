@@ -118,10 +118,14 @@ struct Recovery {
 // then pass, mended by the repair if need be.
 Recovery MergePasses(std::vector<PassResult> passes);
 
+struct TapeEvent;
+
 // Writes the merged blocks into the UEF image in memory (UEFFormat_ns::TheUEFImage, opened
-// under imageName) with varnstow's tones and gaps, after the given origin texts.
+// under imageName) with varnstow's tones and gaps, after the given origin texts. Given a
+// transcription of the whole tape, the blocks go in with it instead (WriteWholeTape).
 void BuildImage(const Recovery& recovery, const std::string& imageName,
-                const std::vector<std::string>& origins);
+                const std::vector<std::string>& origins,
+                const std::vector<TapeEvent>* wholeTape = nullptr);
 
 // A time in the recording as minutes, seconds and tenths: "1:05.3".
 std::string TapeTime(double seconds);

@@ -12,6 +12,7 @@
 #include "tool/Commands.h"
 #include "tool/Recover.h"
 #include "tool/Signal_reader.h"
+#include "tool/Transcription.h"
 #include "uef/Wave_analysis.h"
 
 namespace Tool_ns {
@@ -43,6 +44,10 @@ const char kRecoverHelp[] =
     "  -c, --no-compress          write the image without gzip compression\n"
     "  -f, --frequency RATE       samples per second of a RAW recording (default 44100)\n"
     "  -t, --type u|s             unsigned or signed (default) samples of a RAW recording\n"
+    "      --whole-tape           transcribe the whole tape around the blocks: carrier tones\n"
+    "                             and gaps as long as measured, bytes in other framings or\n"
+    "                             at 300 baud, and other cycles, as a protected loader reads\n"
+    "                             them (the blocks stay as merged)\n"
     "      --json                 the report as JSON\n"
     "      --quiet                no report (the image is written all the same)\n"
     "  -h, --help                 show this text\n";
@@ -395,6 +400,7 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   definitions.push_back({"no-compress", false, 'c'});
   definitions.push_back({"json", false});
   definitions.push_back({"quiet", false});
+  definitions.push_back({"whole-tape", false});
   definitions.push_back({"help", false, 'h'});
   const ParsedArguments parsed(arguments, definitions, "recover");
   if (parsed.Has("help")) {
@@ -432,11 +438,15 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   }
   const Recovery recovery = MergePasses(std::move(passes));
 
+  std::vector<TapeEvent> transcription;
+  if (parsed.Has("whole-tape"))
+    transcription = TranscribeHalfWaves(HalfWavesOf(recordings.front()));
   BuildImage(recovery, imageName,
              {MainProgram_ns::kBanner,
               std::string("The input format was ") + FormatName(recordings.front().kind) + ".",
               "Recovered by varnstow-tool from " +
-                  Plural(recovery.passes.size(), "decoding pass.", "decoding passes.")});
+                  Plural(recovery.passes.size(), "decoding pass.", "decoding passes.")},
+             parsed.Has("whole-tape") ? &transcription : nullptr);
   UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, !parsed.Has("no-compress"));
 
   if (parsed.Has("quiet"))

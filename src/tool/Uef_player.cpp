@@ -26,6 +26,9 @@ class Player {
         for (uint32_t i = 0; i < chunk.length; ++i)
           Byte(chunk.Byte(i), 8, 'N', 1);
         break;
+      case 0x0102:
+        ExplicitBits();
+        break;
       case 0x0104:
         DefinedFormat();
         break;
@@ -123,6 +126,18 @@ class Player {
       Fail("parity " + std::to_string(chunk_->Byte(1)) + " (only 'N', 'E' and 'O' are known)");
     for (uint32_t i = 3; i < chunk_->length; ++i)
       Byte(chunk_->Byte(i), dataBits, parity, stopBits);
+  }
+
+  void ExplicitBits() {
+    Need(1);
+    const uint32_t unused = chunk_->Byte(0);
+    const uint64_t bits = uint64_t{chunk_->length - 1} * 8;
+    if (unused > 7 || unused > bits)
+      Fail(std::to_string(unused) + " unused bits in the last byte (0 to 7, and no more than " +
+           "the chunk holds)");
+    for (uint64_t i = 0; i < bits - unused; ++i)
+      Bit(((static_cast<unsigned>(chunk_->Byte(static_cast<uint32_t>(1 + i / 8))) >> (i % 8)) &
+           1u) != 0);
   }
 
   void BaseFrequency() {

@@ -25,6 +25,8 @@ inline constexpr double kLongestGapSeconds = 3600.0;
 //   0x0100  bytes framed 8N1 (start bit 0, data bits from the least significant, stop bit 1);
 //           a 0 bit is one cycle of the base frequency, a 1 bit two cycles of twice it, and at
 //           300 baud each bit lasts four times as long
+//   0x0102  bits: the first byte tells how many bits of the last byte are unused, then the
+//           bits from the least significant of each byte, each played as a data bit
 //   0x0104  bytes in a defined format: data bits per byte (1 to 8), parity ('N', 'E' or 'O'),
 //           stop bits (negative: that many, then one extra cycle of the high tone)
 //   0x0110  carrier: a count of high-tone cycles

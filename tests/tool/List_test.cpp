@@ -42,7 +42,7 @@ TEST(List, ShowsEveryChunkWithItsOffsetNameLengthAndContents) {
              "\x07"
              "E\x01"
              "ab"),
-       Chunk(0x0102, "zz"), Chunk(0x0100, "\xAA")});
+       Chunk(0x0102, std::string("\0z", 2)), Chunk(0x0100, "\xAA")});
   const std::string listing = List(image);
   for (const char* line :
        {"standard input: UEF 0.10, 153 bytes\n",
@@ -56,8 +56,8 @@ TEST(List, ShowsEveryChunkWithItsOffsetNameLengthAndContents) {
         "  baud rate                    2  300 baud\n",
         "  security cycles              7  9 cycles\n",
         "  data, defined format         5  7 data bits, parity E, 1 stop bit, 2 bytes\n",
-        "  explicit data bits           2\n", "  data, 8N1                    1  no block\n",
-        "11 chunks, 1 block in 1 file\n",
+        "  explicit data bits           2  8 bits\n",
+        "  data, 8N1                    1  no block\n", "11 chunks, 1 block in 1 file\n",
         "HELLO       FFFF1900  FFFF8023       1        3  complete\n"}) {
     EXPECT_TRUE(Holds(listing, line)) << line << "\nnot in\n" << listing;
   }

@@ -212,15 +212,26 @@ TEST(UefPlayer, SecurityCyclesFollowTheirBitsAndHalfCycleMarks) {
   EXPECT_EQ(Played(Image({Chunk(0x0114, Le24(2) + "WW" + "\x40")})), "2x1200 2x2400 ");
 }
 
+TEST(UefPlayer, ExplicitBitsArePlayedFromTheLeastSignificantUpToTheUnusedOnes) {
+  // 0x0D = 1 0 1 1 0 0 0 0 from the least significant; the last four unused.
+  EXPECT_EQ(Played(Image({Chunk(0x0102, "\x04\x0D")})), "4x2400 2x1200 8x2400 ");
+  // A byte of bits 0 and 1 alternating, then three bits 1 1 0 of the next.
+  EXPECT_EQ(Played(Image({Chunk(0x0102, "\x05\xAA\x03")})),
+            "2x1200 4x2400 2x1200 4x2400 2x1200 4x2400 2x1200 12x2400 2x1200 ");
+  EXPECT_NE(ErrorOf(Image({Chunk(0x0102, "\x08\xFF")})).find("unused bits"), std::string::npos);
+  EXPECT_NE(ErrorOf(Image({Chunk(0x0102, "\x01")})).find("unused bits"), std::string::npos);
+  EXPECT_EQ(Played(Image({Chunk(0x0102, std::string(1, '\0'))})), "");
+}
+
 TEST(UefPlayer, SkipsInformationSilentlyAndOtherChunksWithOneWarningEach) {
   std::string warnings;
   const std::string played =
-      Played(Image({Chunk(0x0000, "origin"), Chunk(0x0120, "marker"), Chunk(0x0102, "ab"),
-                    Chunk(0x0110, Le16(1)), Chunk(0x0102, "cd"), Chunk(0xFF00, "")}),
+      Played(Image({Chunk(0x0000, "origin"), Chunk(0x0120, "marker"), Chunk(0x0115, "ab"),
+                    Chunk(0x0110, Le16(1)), Chunk(0x0115, "cd"), Chunk(0xFF00, "")}),
              &warnings);
   EXPECT_EQ(played, "2x2400 ");
   EXPECT_EQ(warnings,
-            "varnstow-tool: warning: skipping chunk 0x0102 (explicit data bits) at offset "
+            "varnstow-tool: warning: skipping chunk 0x0115 (phase change) at offset "
             "0x000024, and any later ones like it\n"
             "varnstow-tool: warning: skipping chunk 0xFF00 (unknown) at offset 0x00003C, and "
             "any later ones like it\n");

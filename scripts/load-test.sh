@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# Loads tape images in the beebjit BBC Micro emulator and checks that each loads as its
+# original recording does. For every recording, `varnstow-tool recover` makes the image of
+# its blocks and `recover --whole-tape` that of the whole tape, which is also played back by
+# `varnstow-tool render` and recovered again with --whole-tape ("replayed"). A booted Model B
+# (OS 1.2, BASIC, no disc filing system) types CHAIN"" and runs, as fast as it can, for a
+# bounded number of cycles: once with the recording itself (beebjit plays CSW files) and once
+# with each image; then the machines' memory is compared.
+#
+# An image loads when, at the end of its run:
+#   - the Mode 7 screen shows no cassette filing system error ("Data?", "Block?", "Header?",
+#     "Rewind tape", "Bad program");
+#   - the tape motor is off, as the loader leaves it when it has read its last byte;
+#   - at least LOAD_MATCH percent of the 32 KB of memory equals the memory reached from the
+#     recording (the program and its data loaded; timers and animation differ a little).
+#
+# tests/emulator/loads.txt says for each recording whether each image is expected to load
+# and which keys its loader asks for; the run fails when any image does otherwise than
+# expected (one that starts to load must be marked there, so the expectations only tighten).
+#
+# Usage: scripts/load-test.sh [BUILD_FOLDER [RECORDING.csw...]]
+#   BUILD_FOLDER  holds src/tool/varnstow-tool (default: build); the emulator is built in it
+#   RECORDINGs    default: the seven real recordings in ../shared/corpus/real
+# Environment: LOAD_MATCH (default 90), LOAD_TEST_KEEP=1 keeps the work folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+build="${1:-build}"
+shift || true
+shared="$root/../shared"
+emulator_source="$shared/emulator/beebjit"
+if [ ! -d "$emulator_source" ]; then
+  echo "load test skipped: no emulator source at $emulator_source"
+  exit 0
+fi
+if [ "$(uname -m)" != x86_64 ]; then
+  # The emulator translates 6502 code into x86-64 code.
+  echo "load test skipped: the emulator runs only on x86-64 machines, this is $(uname -m)"
+  exit 0
+fi
+tool="$root/$build/src/tool/varnstow-tool"
+if [ ! -x "$tool" ]; then
+  echo "load test: $tool is not built (run scripts/setup.sh $build first)" >&2
+  exit 1
+fi
+recordings=("$@")
+if [ "${#recordings[@]}" -eq 0 ]; then
+  shopt -s nullglob
+  recordings=("$shared"/corpus/real/*.csw)
+  shopt -u nullglob
+  if [ "${#recordings[@]}" -eq 0 ]; then
+    echo "load test skipped: no recordings in $shared/corpus/real"
+    exit 0
+  fi
+fi
+match_percent="${LOAD_MATCH:-90}"
+list="$root/tests/emulator/loads.txt"
+
+# The emulator, built once into the build folder from a copy of its source (the shared
+# folder may be read-only). It needs only gcc and the C library.
+emulator="$root/$build/beebjit"
+if [ ! -x "$emulator/beebjit" ] || [ -n "$(find "$emulator_source" -newer "$emulator/beebjit" -print -quit)" ]; then
+  echo "Building the emulator in $emulator"
+  rm -rf "$emulator"
+  cp -r "$emulator_source" "$emulator"
+  chmod -R u+w "$emulator"
+  (cd "$emulator" && bash build_headless_opt.sh >build.log 2>&1) || {
+    cat "$emulator/build.log" >&2
+    echo "load test: the emulator did not build" >&2
+    exit 1
+  }
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnstow-load.XXXXXX")
+if [ "${LOAD_TEST_KEEP:-0}" != 1 ]; then
+  trap 'rm -rf "$work"' EXIT
+else
+  echo "Work folder: $work"
+fi
+
+# Debugger commands that type CHAIN"" and Return on the booted machine, one key change every
+# 40 ms of machine time (the keyboard is scanned every 10 ms), press the loader's keys (a
+# list of SECONDS:KEY), run to the given cycle, save the memory and quit. Key codes: letters
+# and digits by their character, 32 Space, 133 Shift, 50 the 2 key (Shift-2 is "), 131 Return.
+key_code() {
+  case "$1" in
+    space) echo 32 ;;
+    return) echo 131 ;;
+    [A-Z0-9]) printf '%d' "'$1" ;;
+    *) echo "load test: unknown key $1 in $list" >&2; return 1 ;;
+  esac
+}
+machine_commands() {
+  local end_cycle="$1" memory="$2" keys="$3"
+  local at=3000000 commands="" key event code
+  press() {
+    commands+="breakat $at;c;"
+    for key in "$@"; do commands+="keydown $key;"; done
+    at=$((at + 80000))
+    commands+="breakat $at;c;"
+    for key in "$@"; do commands+="keyup $key;"; done
+    at=$((at + 80000))
+  }
+  press 67
+  press 72
+  press 65
+  press 73
+  press 78
+  press 133 50
+  press 133 50
+  press 131
+  for event in $keys; do
+    code=$(key_code "${event#*:}")
+    at=$((${event%%:*} * 2000000))
+    commands+="breakat $at;c;keydown $code;breakat $((at + 400000));c;keyup $code;"
+  done
+  commands+="breakat $end_cycle;c;savemem $memory 0 8000;q"
+  printf '%s' "$commands"
+}
+
+# Runs the machine with a tape for the given number of cycles; the memory goes into MEMORY,
+# the emulator's output (with the serial chip's state changes) into LOG.
+run_machine() {
+  local tape="$1" cycles="$2" memory="$3" log="$4" keys="$5" commands
+  commands=$(machine_commands "$cycles" "$memory" "$keys")
+  (cd "$emulator" && timeout 600 ./beebjit -headless -fast -accurate -no-dfs \
+    -log serial:state -tape "$tape" -debug -run -commands "$commands" >"$log" 2>&1) || true
+  [ -s "$memory" ]
+}
+
+# The Mode 7 screen's text (the top bit of each character cleared).
+screen_text() {
+  dd if="$1" bs=1024 skip=31 count=1 status=none | tr '\200-\377' '\000-\177' | tr -c ' -~' ' '
+}
+
+motor_off_at_end() {
+  local last
+  last=$(grep 'serial ULA control' "$1" | tail -n 1)
+  [ -n "$last" ] && [[ "$last" != *MOTOR* ]]
+}
+
+# Whether an image loads as the recording: its memory against the recording's, its screen
+# and its tape motor. Sets "loaded" (yes or no) and "verdict".
+judge_image() {
+  local reference="$1" memory="$2" log="$3" differing same text message error=""
+  differing=$(cmp -l "$reference" "$memory" | wc -l || true)
+  same=$(((32768 - differing) * 100 / 32768))
+  text=$(screen_text "$memory")
+  for message in "Data?" "Block?" "Header?" "Rewind tape" "Bad program"; do
+    if [[ "$text" == *"$message"* ]]; then
+      error="$message"
+      break
+    fi
+  done
+  loaded=no
+  verdict="memory ${same}%"
+  if [ -n "$error" ]; then
+    verdict+=", screen shows \"$error\""
+  elif ! motor_off_at_end "$log"; then
+    verdict+=", motor on"
+  elif [ "$same" -lt "$match_percent" ]; then
+    verdict+=" (below $match_percent%)"
+  else
+    loaded=yes
+  fi
+}
+
+# The table: expected results and keys by recording name.
+declare -A expected_blocks expected_whole expected_replayed loader_keys
+while read -r name blocks whole replayed keys; do
+  [ -z "$name" ] || [ "${name:0:1}" = "#" ] && continue
+  expected_blocks[$name]="$blocks"
+  expected_whole[$name]="$whole"
+  expected_replayed[$name]="$replayed"
+  loader_keys[$name]="$keys"
+done <"$list"
+
+failures=0
+started=$(date +%s)
+printf '%-48s %-13s %-13s %-13s %s\n' "recording" "blocks" "whole tape" "replayed" "details"
+for recording in "${recordings[@]}"; do
+  name=$(basename "$recording" .csw)
+  one_started=$(date +%s)
+  "$tool" recover "$recording" -o "$work/$name.blocks.uef" >"$work/$name.recover.txt"
+  "$tool" recover "$recording" -o "$work/$name.whole.uef" --whole-tape >/dev/null
+  # The whole tape's image played back as a recording and recovered again: the renderer's
+  # tape of custom framings, 300 baud and measured tones, read back.
+  "$tool" render "$work/$name.whole.uef" -o "$work/$name.replayed.csw" >/dev/null
+  "$tool" recover "$work/$name.replayed.csw" -o "$work/$name.replayed.uef" --whole-tape >/dev/null
+  seconds=$(sed -n 's/^Recording .* \([0-9]*\):\([0-9.]*\) long$/\1 \2/p' "$work/$name.recover.txt" |
+    awk '{ printf "%d\n", $1 * 60 + $2 + 0.999 }')
+  keys="${loader_keys[$name]:-}"
+  # The whole recording plus 40 s for the program to start, and 60 s more when the loader
+  # waits for keys (the tape stops meanwhile), at 2 MHz.
+  run_seconds=$((seconds + 40))
+  [ -n "$keys" ] && run_seconds=$((run_seconds + 60))
+  cycles=$((run_seconds * 2000000))
+  if ! run_machine "$recording" "$cycles" "$work/$name.reference.mem" "$work/$name.reference.log" "$keys" ||
+    ! motor_off_at_end "$work/$name.reference.log"; then
+    failures=$((failures + 1))
+    printf '%-48s %s\n' "$name" "the recording itself did not load to its end  <-- FAIL"
+    continue
+  fi
+  line=""
+  summary=""
+  for kind in blocks whole replayed; do
+    case "$kind" in
+      blocks) wanted="${expected_blocks[$name]:-no}" ;;
+      whole) wanted="${expected_whole[$name]:-no}" ;;
+      replayed) wanted="${expected_replayed[$name]:-no}" ;;
+    esac
+    loaded=no
+    if run_machine "$work/$name.$kind.uef" "$cycles" "$work/$name.$kind.mem" "$work/$name.$kind.log" "$keys"; then
+      judge_image "$work/$name.reference.mem" "$work/$name.$kind.mem" "$work/$name.$kind.log"
+    else
+      verdict="the emulator did not run the image"
+    fi
+    mark=""
+    if [ "$loaded" != "$wanted" ]; then
+      failures=$((failures + 1))
+      mark="!"
+    fi
+    line+=$(printf '%-13s ' "$loaded$mark ($wanted)")
+    summary+="$kind: $verdict; "
+  done
+  printf '%-48s %s%s%s s\n' "$name" "$line" "$summary" "$(($(date +%s) - one_started))"
+done
+echo "Load test: ${#recordings[@]} recordings in $(($(date +%s) - started)) s, $failures results not as expected (marked !)"
+[ "$failures" -eq 0 ]

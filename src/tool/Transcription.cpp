@@ -1,0 +1,654 @@
+#include "tool/Transcription.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "sound/Sound_device_base.h"
+#include "tool/Recover.h"
+#include "uef/Wave_analysis.h"
+#include "waves/Wavesinputstate.h"
+
+namespace Tool_ns {
+
+namespace {
+
+constexpr double kNominalShortHalf = 1.0 / 4800.0;
+// A run of this many 1 bits (at 1200 baud) or more is carrier tone, not the stop bits and
+// data of bytes: a byte's 1 bits with its stop bits and parity make at most 11 at 1200 baud,
+// 44 at 300 baud.
+constexpr size_t kToneBits = 48;
+// Chunk field limits: a 16-bit count of cycles; gaps are split well below what emulators take.
+constexpr uint32_t kMostCyclesPerChunk = 65534;
+constexpr double kLongestGapChunk = 600.0;
+constexpr uint8_t kDummyByte = 0xAA;
+// Fewer half-waves than this between two silences are noise in one silence.
+constexpr size_t kNoiseHalves = 16;
+
+// Frames enough to tell framings apart, however long the stream.
+constexpr size_t kFramesCompared = 64;
+
+// The framings tried, in the order preferred where two read the same bits.
+struct Framing {
+  unsigned dataBits;
+  char parity;
+  unsigned stopBits;
+  size_t Length() const { return 1 + dataBits + (parity == 'N' ? 0u : 1u) + stopBits; }
+};
+constexpr Framing kFramings[] = {{8, 'N', 1}, {8, 'N', 2}, {8, 'O', 1}, {8, 'E', 1}, {8, 'O', 2},
+                                 {8, 'E', 2}, {7, 'O', 1}, {7, 'E', 1}, {7, 'O', 2}, {7, 'E', 2}};
+
+// A run of half-waves of one kind: high tone, low tone or silence.
+enum class HalfKind { kShort, kLong, kSilence };
+struct Run {
+  HalfKind kind;
+  size_t halves = 0;
+  double start = 0.0;
+  double seconds = 0.0;
+};
+
+// A bit read at some baud rate and where it starts.
+struct Bit {
+  bool one;
+  double start;
+};
+
+double EstimateShortHalf(const std::vector<double>& halves) {
+  std::vector<double> shorts;
+  for (double h : halves) {
+    if (h > 0.55 * kNominalShortHalf && h < 1.45 * kNominalShortHalf)
+      shorts.push_back(h);
+  }
+  if (shorts.size() < 100)
+    return kNominalShortHalf;
+  std::nth_element(shorts.begin(), shorts.begin() + static_cast<long>(shorts.size() / 2),
+                   shorts.end());
+  return shorts[shorts.size() / 2];
+}
+
+// Classifies the half-waves and joins them into runs. A half-wave too short to be either
+// tone (a glitch) is added to the one after it.
+std::vector<Run> RunsOf(const std::vector<double>& halves, double s) {
+  std::vector<Run> runs;
+  double at = 0.0;
+  double carried = 0.0;
+  for (double h : halves) {
+    if (h < 0.45 * s && carried + h < 0.45 * s) {
+      carried += h;
+      continue;
+    }
+    const double length = h + carried;
+    const double start = at;
+    at += length;
+    carried = 0.0;
+    const HalfKind kind = length < 1.5 * s   ? HalfKind::kShort
+                          : length < 3.0 * s ? HalfKind::kLong
+                                             : HalfKind::kSilence;
+    if (!runs.empty() && runs.back().kind == kind) {
+      ++runs.back().halves;
+      runs.back().seconds += length;
+    } else {
+      runs.push_back(Run{kind, 1, start, length});
+    }
+  }
+  // A few half-waves between two silences are noise in the silence: one gap.
+  std::vector<Run> joined;
+  for (size_t r = 0; r < runs.size(); ++r) {
+    if (runs[r].kind == HalfKind::kSilence && !joined.empty()) {
+      size_t back = joined.size();
+      size_t noise = 0;
+      while (back > 0 && joined[back - 1].kind != HalfKind::kSilence && noise < kNoiseHalves)
+        noise += joined[--back].halves;
+      if (back > 0 && back < joined.size() && noise < kNoiseHalves) {
+        Run& silence = joined[back - 1];
+        silence.seconds = runs[r].start + runs[r].seconds - silence.start;
+        silence.halves += noise + runs[r].halves;
+        joined.resize(back);
+        continue;
+      }
+      if (back > 0 && back == joined.size()) {
+        joined.back().seconds += runs[r].seconds;
+        continue;
+      }
+    }
+    joined.push_back(runs[r]);
+  }
+  return joined;
+}
+
+// Bits of a stretch of tone runs: at 1200 baud a 0 bit is one low cycle (two long halves) and
+// a 1 bit two high cycles; at 300 baud four times as many. The bits are counted by
+// half-waves, not by time: on real tapes the low tone's half-waves are seldom exactly twice
+// as long as the high tone's, and a run of nine 0 bits measured by time can come out as ten.
+void AppendBits(const Run& run, unsigned baud, std::vector<Bit>& bits) {
+  const size_t scale = baud == 300 ? 4 : 1;
+  const size_t halvesPerBit = (run.kind == HalfKind::kLong ? 2 : 4) * scale;
+  const size_t count = (run.halves + halvesPerBit / 2) / halvesPerBit;
+  for (size_t i = 0; i < count; ++i)
+    bits.push_back(
+        Bit{run.kind == HalfKind::kShort,
+            run.start + run.seconds * static_cast<double>(i) / static_cast<double>(count)});
+}
+
+size_t OnesOf(const Run& run) {
+  return (run.halves + 2) / 4;
+}
+
+// A stretch of 300 baud bits: every run of low tone holds a multiple of four low cycles.
+bool At300Baud(const std::vector<Run>& runs, size_t from, size_t to) {
+  size_t lows = 0;
+  for (size_t r = from; r < to; ++r) {
+    if (runs[r].kind != HalfKind::kLong)
+      continue;
+    const size_t cycles = (runs[r].halves + 1) / 2;
+    if (cycles < 3 || (cycles + 1) % 4 > 2)
+      return false;
+    ++lows;
+  }
+  // A run or two of low tone alone could be 1200 baud bits as well.
+  return lows >= 3;
+}
+
+// Reads one frame of the framing at bit p; the byte, or -1 when the bits are not one.
+int FrameAt(const std::vector<Bit>& bits, size_t p, const Framing& framing) {
+  if (p + framing.Length() > bits.size() || bits[p].one)
+    return -1;
+  unsigned value = 0;
+  unsigned ones = 0;
+  for (unsigned b = 0; b < framing.dataBits; ++b) {
+    if (bits[p + 1 + b].one) {
+      value |= 1u << b;
+      ++ones;
+    }
+  }
+  size_t q = p + 1 + framing.dataBits;
+  if (framing.parity != 'N') {
+    const bool parityBit = bits[q++].one;
+    const bool odd = (ones + (parityBit ? 1u : 0u)) % 2 == 1;
+    if (odd != (framing.parity == 'O'))
+      return -1;
+  }
+  for (unsigned b = 0; b < framing.stopBits; ++b) {
+    if (!bits[q++].one)
+      return -1;
+  }
+  return static_cast<int>(value);
+}
+
+size_t OnesFrom(const std::vector<Bit>& bits, size_t p) {
+  size_t q = p;
+  while (q < bits.size() && bits[q].one)
+    ++q;
+  return q - p;
+}
+
+// How many frames of this framing (up to kFramesCompared) follow one another from bit p on,
+// back to back: a framing that reads a stream without bits left over between its bytes is
+// the stream's own (8N1 reads an 8N2 stream too, but leaves a 1 bit after every byte).
+size_t FramesFrom(const std::vector<Bit>& bits, size_t p, const Framing& framing) {
+  size_t frames = 0;
+  while (frames < kFramesCompared && FrameAt(bits, p, framing) >= 0) {
+    ++frames;
+    p += framing.Length();
+  }
+  return frames;
+}
+
+class Transcriber {
+ public:
+  explicit Transcriber(std::vector<TapeEvent>& events) : events_(events) {}
+
+  void Tone(uint64_t cycles, double start, double end) {
+    if (cycles == 0)
+      return;
+    if (!events_.empty() && events_.back().kind == TapeEvent::Kind::kTone) {
+      events_.back().cycles += static_cast<uint32_t>(cycles);
+      events_.back().endSeconds = end;
+      return;
+    }
+    TapeEvent event;
+    event.kind = TapeEvent::Kind::kTone;
+    event.cycles = static_cast<uint32_t>(cycles);
+    event.startSeconds = start;
+    event.endSeconds = end;
+    events_.push_back(event);
+  }
+
+  void Gap(double start, double seconds) {
+    if (!events_.empty() && events_.back().kind == TapeEvent::Kind::kGap) {
+      events_.back().endSeconds = start + seconds;
+      return;
+    }
+    TapeEvent event;
+    event.kind = TapeEvent::Kind::kGap;
+    event.startSeconds = start;
+    event.endSeconds = start + seconds;
+    events_.push_back(event);
+  }
+
+  void Security(bool one, unsigned baud, double start, double end) {
+    if (events_.empty() || events_.back().kind != TapeEvent::Kind::kSecurity) {
+      TapeEvent event;
+      event.kind = TapeEvent::Kind::kSecurity;
+      event.startSeconds = start;
+      events_.push_back(event);
+    }
+    TapeEvent& event = events_.back();
+    const size_t cycles = (one ? 2u : 1u) * (baud == 300 ? 4u : 1u);
+    event.securityCycles.insert(event.securityCycles.end(), cycles, one);
+    event.endSeconds = end;
+  }
+
+  void Byte(int value, const Framing& framing, unsigned baud, double start, double end) {
+    TapeEvent* event = events_.empty() ? nullptr : &events_.back();
+    if (event == nullptr || event->kind != TapeEvent::Kind::kData || event->baud != baud ||
+        event->dataBits != framing.dataBits || event->parity != framing.parity ||
+        event->stopBits != framing.stopBits) {
+      TapeEvent data;
+      data.kind = TapeEvent::Kind::kData;
+      data.baud = baud;
+      data.dataBits = framing.dataBits;
+      data.parity = framing.parity;
+      data.stopBits = framing.stopBits;
+      data.startSeconds = start;
+      events_.push_back(data);
+      event = &events_.back();
+    }
+    event->bytes.push_back(static_cast<uint8_t>(value));
+    event->byteStarts.push_back(start);
+    event->endSeconds = end;
+  }
+
+  // The bits of one stretch between carrier tones, the carrier after it included: its last
+  // lastOnes bits, lastCycles high cycles as measured.
+  void Stretch(const std::vector<Bit>& bits, unsigned baud, double end, size_t lastOnes,
+               uint64_t lastCycles) {
+    const uint64_t cyclesPerOne = baud == 300 ? 8 : 2;
+    auto endOf = [&](size_t p) { return p < bits.size() ? bits[p].start : end; };
+    size_t p = 0;
+    const Framing* framing = nullptr;
+    while (p < bits.size()) {
+      if (bits[p].one) {
+        const size_t ones = OnesFrom(bits, p);
+        uint64_t cycles = ones * cyclesPerOne;
+        // The carrier that ends the stretch: its cycles as counted, less those that were
+        // the last byte's stop bits.
+        if (p + ones == bits.size() && ones <= lastOnes &&
+            lastCycles >= (lastOnes - ones) * cyclesPerOne)
+          cycles = lastCycles - (lastOnes - ones) * cyclesPerOne;
+        Tone(cycles, bits[p].start, endOf(p + ones));
+        p += ones;
+        framing = nullptr;
+        continue;
+      }
+      if (framing == nullptr || FrameAt(bits, p, *framing) < 0) {
+        framing = nullptr;
+        size_t best = 0;
+        for (const Framing& candidate : kFramings) {
+          const size_t covered = FramesFrom(bits, p, candidate);
+          if (covered > best) {
+            best = covered;
+            framing = &candidate;
+          }
+        }
+      }
+      if (framing == nullptr) {
+        Security(false, baud, bits[p].start, endOf(p + 1));
+        ++p;
+        // The 1 bits up to the next 0 belong to the same cycles, unless they are carrier.
+        const size_t ones = OnesFrom(bits, p);
+        if (ones < kToneBits) {
+          for (size_t i = 0; i < ones; ++i)
+            Security(true, baud, bits[p + i].start, endOf(p + i + 1));
+          p += ones;
+        }
+        continue;
+      }
+      const int value = FrameAt(bits, p, *framing);
+      Byte(value, *framing, baud, bits[p].start, endOf(p + framing->Length()));
+      p += framing->Length();
+    }
+  }
+
+ private:
+  std::vector<TapeEvent>& events_;
+};
+
+void WriteChunk(uint16_t id, const std::vector<uint8_t>& data) {
+  UEFFormat_ns::TheUEFImage.WriteChunk(id, static_cast<uint32_t>(data.size()), data.data());
+}
+
+void PutLe16(std::vector<uint8_t>& data, uint32_t value) {
+  data.push_back(static_cast<uint8_t>(value & 0xFF));
+  data.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+}
+
+void WriteTone(uint64_t cycles) {
+  while (cycles > 0) {
+    const uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(cycles, kMostCyclesPerChunk));
+    std::vector<uint8_t> data;
+    PutLe16(data, part);
+    WriteChunk(UEFFormat_ns::kCarrierToneChunk, data);
+    cycles -= part;
+  }
+}
+
+void WriteGap(double seconds) {
+  const double parts = std::ceil(seconds / kLongestGapChunk);
+  for (double k = 0; k < parts; ++k) {
+    const float part = static_cast<float>(seconds / parts);
+    uint32_t bits = 0;
+    std::memcpy(&bits, &part, sizeof bits);
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 4; ++i)
+      data.push_back(static_cast<uint8_t>((bits >> (8 * i)) & 0xFF));
+    WriteChunk(UEFFormat_ns::kFloatGapChunk, data);
+  }
+}
+
+void WriteSecurity(const std::vector<bool>& cycles) {
+  for (size_t from = 0; from < cycles.size(); from += 0xFFFFFF) {
+    const size_t count = std::min<size_t>(cycles.size() - from, 0xFFFFFF);
+    std::vector<uint8_t> data;
+    data.push_back(static_cast<uint8_t>(count & 0xFF));
+    data.push_back(static_cast<uint8_t>((count >> 8) & 0xFF));
+    data.push_back(static_cast<uint8_t>((count >> 16) & 0xFF));
+    data.push_back('W');
+    data.push_back('W');
+    data.resize(5 + (count + 7) / 8, 0);
+    for (size_t i = 0; i < count; ++i) {
+      if (cycles[from + i])
+        data[5 + i / 8] = static_cast<uint8_t>(data[5 + i / 8] | (0x80u >> (i % 8)));
+    }
+    WriteChunk(0x0114, data);
+  }
+}
+
+// What the image gets, in order: an event of the transcription, part of one (a data event's
+// bytes from..to), or a recovered block.
+struct Piece {
+  const TapeEvent* event = nullptr;
+  size_t from = 0;
+  size_t to = 0;
+  const MergedBlock* block = nullptr;
+};
+
+// Where the transcription read a block: the data event and byte at which its bytes start.
+struct Place {
+  size_t event = 0;
+  size_t byte = 0;
+  bool found = false;
+};
+
+constexpr double kSearchSeconds = 5.0;
+
+// Finds the block's bytes in the data read by the transcription from fromEvent on, nearest to
+// where the block lies (its start shifted by offset), no more than within seconds from it.
+Place FindBlock(const std::vector<TapeEvent>& events, const MergedBlock& block, size_t fromEvent,
+                double offset, double within) {
+  const size_t compared = std::min<size_t>({block.identity.length, block.bytes.size(), 24});
+  const double start = block.startSeconds + offset;
+  const double end = block.endSeconds + offset;
+  Place best;
+  double bestDistance = within;
+  for (size_t e = fromEvent; e < events.size(); ++e) {
+    const TapeEvent& event = events[e];
+    if (event.startSeconds > end + within)
+      break;
+    if (event.kind != TapeEvent::Kind::kData || event.baud != 1200 || event.dataBits != 8 ||
+        event.parity != 'N' || event.bytes.size() < compared || compared == 0)
+      continue;
+    for (size_t i = 0; i + compared <= event.bytes.size(); ++i) {
+      const double distance = std::abs(event.byteStarts[i] - start);
+      if (distance >= bestDistance)
+        continue;
+      if (std::equal(block.bytes.begin(), block.bytes.begin() + static_cast<long>(compared),
+                     event.bytes.begin() + static_cast<long>(i))) {
+        best = Place{e, i, true};
+        bestDistance = distance;
+      }
+    }
+  }
+  return best;
+}
+
+// How much later the transcription's times run than the blocks' times. They are taken from
+// the same recording but counted from different starts (the decoding counts what lies before
+// its first wave, such as a CSW file's first pulse; the half-waves start at that wave): the
+// first of the first few blocks found anywhere by its bytes gives the difference.
+double TimeOffset(const std::vector<TapeEvent>& events, const Recovery& recovery) {
+  constexpr size_t kBlocksTried = 3;
+  for (size_t b = 0; b < recovery.blocks.size() && b < kBlocksTried; ++b) {
+    const MergedBlock& block = recovery.blocks[b];
+    const Place place = FindBlock(events, block, 0, 0.0, block.endSeconds + 1e9);
+    if (place.found)
+      return events[place.event].byteStarts[place.byte] - block.startSeconds;
+  }
+  return 0.0;
+}
+
+}  // namespace
+
+std::vector<double> HalfWavesOf(const RecordingSettings& recording) {
+  PassSettings pass;
+  if (recording.kind == RecordingKind::kCsw)
+    pass = PassesFor(RecordingKind::kCsw).front();
+  PassCloser closer;
+  SoundInput_ns::SoundBase& sound = BeginPass(recording, pass);
+  const double rate = sound.SampleRate != 0 ? sound.SampleRate : 1.0;
+  std::vector<double> halves;
+  halves.reserve(1u << 20);
+  using namespace WavesInput_ns;
+  while (WavesLeft() > 0) {
+    const DelaysElementType& wave = WaveAt(0);
+    if (wave.FirstHalf != 0)
+      halves.push_back(wave.FirstHalf / rate);
+    if (wave.SecondHalf != 0)
+      halves.push_back(wave.SecondHalf / rate);
+    if (SoundInput_ns::CurrentSound->AtEnd())
+      DropCurrentWave();
+    else
+      AdvanceWaves(1);
+  }
+  return halves;
+}
+
+std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves) {
+  const double shortHalf = EstimateShortHalf(halfWaves);
+  const std::vector<Run> runs = RunsOf(halfWaves, shortHalf);
+  std::vector<TapeEvent> events;
+  Transcriber transcriber(events);
+  size_t r = 0;
+  while (r < runs.size()) {
+    const Run& run = runs[r];
+    if (run.kind == HalfKind::kSilence) {
+      transcriber.Gap(run.start, run.seconds);
+      ++r;
+      continue;
+    }
+    if (run.kind == HalfKind::kShort && OnesOf(run) >= kToneBits) {
+      transcriber.Tone((run.halves + 1) / 2, run.start, run.start + run.seconds);
+      ++r;
+      continue;
+    }
+    // A stretch of bits: up to the next silence, or through the next carrier tone.
+    size_t to = r;
+    while (to < runs.size() && runs[to].kind != HalfKind::kSilence) {
+      const bool tone = runs[to].kind == HalfKind::kShort && OnesOf(runs[to]) >= kToneBits;
+      ++to;
+      if (tone)
+        break;
+    }
+    const unsigned baud = At300Baud(runs, r, to) ? 300 : 1200;
+    std::vector<Bit> bits;
+    for (size_t k = r; k < to; ++k)
+      AppendBits(runs[k], baud, bits);
+    const Run& last = runs[to - 1];
+    size_t lastOnes = 0;
+    uint64_t lastCycles = 0;
+    if (last.kind == HalfKind::kShort) {
+      std::vector<Bit> lastBits;
+      AppendBits(last, baud, lastBits);
+      lastOnes = lastBits.size();
+      lastCycles = (last.halves + 1) / 2;
+    }
+    transcriber.Stretch(bits, baud, last.start + last.seconds, lastOnes, lastCycles);
+    r = to;
+  }
+  return events;
+}
+
+std::string FramingName(const TapeEvent& event) {
+  return std::to_string(event.dataBits) + event.parity + std::to_string(event.stopBits);
+}
+
+void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& events) {
+  // The pieces in tape order: every event, with each block's bytes in the place where the
+  // transcription read them, or at its time in the recording.
+  std::vector<Piece> pieces;
+  const double offset = TimeOffset(events, recovery);
+  size_t e = 0;
+  size_t byte = 0;  // bytes of events[e] already placed
+  auto emitUpTo = [&](size_t event, size_t upTo) {
+    for (; e < event; ++e, byte = 0) {
+      if (events[e].kind != TapeEvent::Kind::kData || byte < events[e].bytes.size())
+        pieces.push_back(Piece{&events[e], byte, events[e].bytes.size(), nullptr});
+    }
+    if (e < events.size() && upTo > byte) {
+      pieces.push_back(Piece{&events[e], byte, upTo, nullptr});
+      byte = upTo;
+    }
+  };
+  for (const MergedBlock& block : recovery.blocks) {
+    const Place place = FindBlock(events, block, e, offset, kSearchSeconds);
+    if (place.found && (place.event > e || place.byte >= byte)) {
+      emitUpTo(place.event, place.byte);
+      pieces.push_back(Piece{nullptr, 0, 0, &block});
+      // The block takes the place of as many bytes as it has.
+      size_t left = block.bytes.size();
+      while (e < events.size() && left > 0) {
+        const TapeEvent& event = events[e];
+        if (event.kind != TapeEvent::Kind::kData)
+          break;
+        const size_t taken = std::min(left, event.bytes.size() - byte);
+        left -= taken;
+        byte += taken;
+        if (byte < event.bytes.size())
+          break;
+        ++e;
+        byte = 0;
+      }
+      continue;
+    }
+    // Not read by the transcription: the block goes where it lies, and the bytes read within
+    // its stretch of the recording are left out.
+    // (A tone that starts before the block is its lead: it goes before the block even where
+    // it seems to run on a little into the block's start.)
+    const double blockStart = block.startSeconds + offset;
+    while (e < events.size() &&
+           (events[e].endSeconds <= blockStart ||
+            (events[e].kind == TapeEvent::Kind::kTone && events[e].startSeconds < blockStart)))
+      emitUpTo(e + 1, 0);
+    pieces.push_back(Piece{nullptr, 0, 0, &block});
+    while (e < events.size() && events[e].startSeconds < block.endSeconds + offset) {
+      if (events[e].kind != TapeEvent::Kind::kData) {
+        emitUpTo(e + 1, 0);
+        continue;
+      }
+      const TapeEvent& event = events[e];
+      while (byte < event.bytes.size() && event.byteStarts[byte] < block.endSeconds + offset)
+        ++byte;
+      if (byte < event.bytes.size())
+        break;
+      ++e;
+      byte = 0;
+    }
+  }
+  emitUpTo(events.size(), 0);
+
+  unsigned baud = 1200;
+  auto setBaud = [&](unsigned wanted) {
+    if (wanted == baud)
+      return;
+    std::vector<uint8_t> data;
+    PutLe16(data, wanted);
+    WriteChunk(0x0117, data);
+    baud = wanted;
+  };
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& piece = pieces[i];
+    // Back to 1200 baud after bytes at another rate, unless more bytes at that rate come
+    // before the next bytes at another.
+    auto restoreAfter = [&](size_t at) {
+      if (baud == 1200)
+        return;
+      size_t next = at + 1;
+      while (next < pieces.size() && pieces[next].block == nullptr &&
+             pieces[next].event->kind != TapeEvent::Kind::kData)
+        ++next;
+      const unsigned nextBaud = next == pieces.size()           ? 1200u
+                                : pieces[next].block != nullptr ? pieces[next].block->baud
+                                                                : pieces[next].event->baud;
+      if (nextBaud != baud)
+        setBaud(1200);
+    };
+    if (piece.block != nullptr) {
+      setBaud(piece.block->baud);
+      WriteChunk(UEFFormat_ns::kImplicitDataChunk, piece.block->bytes);
+      restoreAfter(i);
+      continue;
+    }
+    const TapeEvent& event = *piece.event;
+    switch (event.kind) {
+      case TapeEvent::Kind::kTone: {
+        // Carrier, a lone dummy byte, carrier: one chunk, as the cassette filing system
+        // writes the first block's lead.
+        const bool dummy =
+            i + 2 < pieces.size() && pieces[i + 1].event != nullptr &&
+            pieces[i + 2].event != nullptr && pieces[i + 1].event->kind == TapeEvent::Kind::kData &&
+            pieces[i + 1].event->baud == 1200 && FramingName(*pieces[i + 1].event) == "8N1" &&
+            pieces[i + 1].to - pieces[i + 1].from == 1 &&
+            pieces[i + 1].event->bytes[pieces[i + 1].from] == kDummyByte &&
+            pieces[i + 2].event->kind == TapeEvent::Kind::kTone &&
+            event.cycles <= kMostCyclesPerChunk &&
+            pieces[i + 2].event->cycles <= kMostCyclesPerChunk;
+        if (dummy) {
+          std::vector<uint8_t> data;
+          PutLe16(data, event.cycles);
+          PutLe16(data, pieces[i + 2].event->cycles);
+          WriteChunk(UEFFormat_ns::kCarrierWithDummyByteChunk, data);
+          i += 2;
+        } else {
+          WriteTone(event.cycles);
+        }
+        break;
+      }
+      case TapeEvent::Kind::kGap:
+        WriteGap(event.endSeconds - event.startSeconds);
+        break;
+      case TapeEvent::Kind::kSecurity:
+        WriteSecurity(event.securityCycles);
+        break;
+      case TapeEvent::Kind::kData: {
+        if (piece.to <= piece.from)
+          break;
+        setBaud(event.baud);
+        std::vector<uint8_t> data;
+        const bool implicit = FramingName(event) == "8N1";
+        if (!implicit) {
+          data.push_back(static_cast<uint8_t>(event.dataBits));
+          data.push_back(static_cast<uint8_t>(event.parity));
+          data.push_back(static_cast<uint8_t>(event.stopBits));
+        }
+        data.insert(data.end(), event.bytes.begin() + static_cast<long>(piece.from),
+                    event.bytes.begin() + static_cast<long>(piece.to));
+        WriteChunk(implicit ? uint16_t{UEFFormat_ns::kImplicitDataChunk} : uint16_t{0x0104}, data);
+        restoreAfter(i);
+        break;
+      }
+    }
+  }
+  setBaud(1200);
+}
+
+}  // namespace Tool_ns

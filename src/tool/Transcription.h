@@ -1,0 +1,64 @@
+#pragma once
+
+// Transcribing a whole tape: what lies between and beyond the standard blocks (carrier tones
+// of their own lengths, gaps, bytes framed or paced otherwise, cycles that are neither), read
+// from the recording's half-waves, so that the image plays as the tape does for loaders that
+// read more than the standard blocks.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tool/Recording.h"
+
+namespace Tool_ns {
+
+struct Recovery;
+
+// One stretch of the tape, in the order met.
+struct TapeEvent {
+  enum class Kind {
+    kTone,      // carrier: a run of high-tone cycles
+    kData,      // bytes in one framing at one baud rate, back to back
+    kGap,       // silence
+    kSecurity,  // cycles that are neither bytes nor carrier
+  };
+  Kind kind = Kind::kTone;
+  double startSeconds = 0.0;
+  double endSeconds = 0.0;
+  uint32_t cycles = 0;  // kTone: high-tone cycles
+  // kData: the framing (start bit 0, dataBits from the least significant, parity 'N', 'E' or
+  // 'O', stopBits bits 1), the baud rate, the bytes and where each byte starts.
+  unsigned baud = 1200;
+  unsigned dataBits = 8;
+  char parity = 'N';
+  unsigned stopBits = 1;
+  std::vector<uint8_t> bytes;
+  std::vector<double> byteStarts;
+  // kSecurity: one entry per cycle, true for a high-tone cycle.
+  std::vector<bool> securityCycles;
+};
+
+// Reads the half-wave lengths of a recording, in seconds: for a CSW file its pulses, for
+// samples the half-waves between sign changes as varnstow's sign method measures them.
+std::vector<double> HalfWavesOf(const RecordingSettings& recording);
+
+// Transcribes a sequence of half-wave lengths in seconds (the first starting at 0 s): high
+// tone (2400 Hz, half-waves about 208 us long at the nominal speed) and low tone (1200 Hz)
+// read as 1200 or 300 baud bits, bits as carrier tone or as bytes in whichever framing reads
+// them (8N1 and 8N2, 8 bits with even or odd parity, 7 bits with parity), silences as gaps
+// and the rest as security cycles. The tape's speed is estimated from the half-waves.
+std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves);
+
+// Writes the recovered blocks into the open image (UEFFormat_ns::TheUEFImage) with the
+// transcription around them: each block's bytes, as the merge kept them, take the place where
+// the transcription read that block (or, where it did not, the block's place in the
+// recording), and everything else of the transcription goes in between, in tape order:
+// tones as 0x0110 (0x0111 around a lone dummy byte), 8N1 bytes as 0x0100, other framings as
+// 0x0104, 300 baud data between 0x0117 chunks, gaps as 0x0116, security cycles as 0x0114.
+void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& events);
+
+// "8N1", "8O1" and the like.
+std::string FramingName(const TapeEvent& event);
+
+}  // namespace Tool_ns
