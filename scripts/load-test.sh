@@ -122,10 +122,16 @@ machine_commands() {
 # Runs the machine with a tape for the given number of cycles; the memory goes into MEMORY,
 # the emulator's output (with the serial chip's state changes) into LOG.
 run_machine() {
-  local tape="$1" cycles="$2" memory="$3" log="$4" keys="$5" commands
+  local tape="$1" cycles="$2" memory="$3" log="$4" keys="$5" commands attempt
   commands=$(machine_commands "$cycles" "$memory" "$keys")
-  (cd "$emulator" && timeout 600 ./beebjit -headless -fast -accurate -no-dfs \
-    -log serial:state -tape "$tape" -debug -run -commands "$commands" >"$log" 2>&1) || true
+  # The emulator maps its machine at fixed addresses; now and then one is taken (it says
+  # "mmap in wrong location" and gives up at once), and a new start finds it free.
+  for attempt in 1 2 3; do
+    rm -f "$memory"
+    (cd "$emulator" && timeout 600 ./beebjit -headless -fast -accurate -no-dfs \
+      -log serial:state -tape "$tape" -debug -run -commands "$commands" >"$log" 2>&1) || true
+    grep -q "mmap in wrong location" "$log" || break
+  done
   [ -s "$memory" ]
 }
 
