@@ -54,7 +54,7 @@ bool BlockReader::HeaderRead() {
     return false;
   current_.repairedBits = flipped;
   current_.headerRepaired = flipped > 0;
-  const size_t dataLength = current_.bytes[h + 10] | current_.bytes[h + 11] << 8;
+  const size_t dataLength = size_t{current_.bytes[h + 10]} | size_t{current_.bytes[h + 11]} << 8;
   const bool noData = (current_.bytes[h + 12] & kNoDataFlag) != 0 || dataLength == 0;
   length_ = h + kHeaderBytes + 2 + (noData ? 0 : dataLength + 2);
   return true;

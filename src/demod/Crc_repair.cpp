@@ -10,7 +10,8 @@ namespace {
 uint16_t Advance(uint16_t crc, uint8_t byte) {
   crc = static_cast<uint16_t>(crc ^ (byte << 8));
   for (int k = 0; k < 8; ++k)
-    crc = static_cast<uint16_t>((crc & 0x8000u) != 0 ? (crc << 1) ^ 0x1021u : crc << 1);
+    crc = static_cast<uint16_t>((crc & 0x8000u) != 0 ? (unsigned{crc} << 1) ^ 0x1021u
+                                                     : unsigned{crc} << 1);
   return crc;
 }
 

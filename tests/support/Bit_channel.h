@@ -54,7 +54,7 @@ class BitChannel {
         burstTo = burstFrom + 5 + random_() % 56;
       }
       for (size_t i = 0; i < soft.size(); ++i) {
-        const bool one = (sent[i / 8] >> (i % 8) & 1u) != 0;
+        const bool one = (unsigned{sent[i / 8]} >> (i % 8) & 1u) != 0;
         soft[i] = Read(one, snr, i < burstFrom || i >= burstTo);
         if (soft[i] > 0.0f)
           read[i / 8] = static_cast<uint8_t>(read[i / 8] | 1u << (i % 8));
@@ -65,7 +65,7 @@ class BitChannel {
           const size_t at = random_() % read.size();
           read[at] = static_cast<uint8_t>(random_());
           for (size_t b = 0; b < 8; ++b)
-            soft[8 * at + b] = (read[at] >> b & 1u) != 0 ? 1.0f : -1.0f;
+            soft[8 * at + b] = (unsigned{read[at]} >> b & 1u) != 0 ? 1.0f : -1.0f;
         }
       }
       const uint16_t readCrc = Demod_ns::Crc16(read.data(), kDataBytes);
