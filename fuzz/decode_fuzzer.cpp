@@ -9,87 +9,55 @@
 //   ...      samples, one byte each; or pulses coded as in a CSW file: a byte 1 to 255 is a
 //            pulse of that length, a byte 0 is followed by a 32-bit little-endian length
 //
-// Samples are decoded twice: from a RAW file through the program's fast path, and from memory
-// through the sound source interface. Both must give the same image, and every image must be
-// a whole number of chunks. Any exception is a finding: nothing in the decoding may fail on
-// a sound the source delivered.
+// Samples are decoded three times: from a RAW file through the fast path that a RAW source
+// object takes, from memory through the sound source interface, and by the program itself
+// (its run driver, in this process) on the same file where its -f accepts the rate. All
+// must give the same chunks after the program's origin chunks, and every image must be a
+// whole number of chunks. Any exception is a finding: nothing in the decoding may fail on a
+// sound the source delivered.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Fuzz_support.h"
-#include "blocks/Block_driver.h"
-#include "blocks/Blockformstate.h"
-#include "blocks/Processing.h"
+#include "blocks/Decoding_context.h"
 #include "driver/CommandLine.h"
-#include "driver/StreamSplitter.h"
+#include "driver/RunProgram.h"
+#include "sound/Memory_sound.h"
 #include "sound/Raw_file_handler.h"
 #include "uef/Wave_analysis.h"
-#include "waves/Wavesinputstate.h"
 
 namespace {
 
 using Fuzz_ns::Check;
 using MainProgram_ns::MeasureMethod;
+using SoundInput_ns::MemorySound;
 
-// Samples from memory, through the virtual interface.
-class MemorySamples final : public SoundInput_ns::SoundBase {
+// The sound source interface alone: every call goes through the virtual functions of a source
+// the measurement does not know.
+class ThroughInterface final : public SoundInput_ns::SoundBase {
  public:
-  MemorySamples(const uint8_t* bytes, size_t count, bool signedSamples, uint32_t rate)
-      : next_(bytes), end_(bytes + count), flip_(signedSamples ? 0 : 0x80) {
-    SampleRate = rate;
-    TotalLength = static_cast<int32_t>(count);
+  explicit ThroughInterface(SoundInput_ns::SoundBase& inner) : inner_(inner) {
+    SampleRate = inner.SampleRate;
+    TotalLength = inner.TotalLength;
   }
   void Open(std::string) override {}
   bool Close() override { return false; }
+  bool AtEnd() override { return inner_.AtEnd(); }
   int8_t NextSample() override {
-    if (next_ == end_) {
-      Ended = true;
-      return 0;
-    }
-    ++Position;
-    return static_cast<int8_t>(*next_++ ^ flip_);
+    const int8_t sample = inner_.NextSample();
+    Position = inner_.Position;
+    return sample;
   }
-
- private:
-  const uint8_t* next_;
-  const uint8_t* end_;
-  uint8_t flip_;
-};
-
-// Pulses from memory, coded as in a CSW file; a long pulse cut short ends the pulses.
-class MemoryPulses final : public SoundInput_ns::SoundBase {
- public:
-  MemoryPulses(const uint8_t* bytes, size_t count, uint32_t rate)
-      : next_(bytes), end_(bytes + count) {
-    SampleRate = rate;
-  }
-  void Open(std::string) override {}
-  bool Close() override { return false; }
   uint32_t NextPulse() override {
-    if (next_ == end_) {
-      Ended = true;
-      return 0;
-    }
-    uint32_t pulse = *next_++;
-    if (pulse == 0) {
-      if (end_ - next_ < 4) {
-        next_ = end_;
-        Ended = true;
-        return 0;
-      }
-      pulse = static_cast<uint32_t>(next_[0]) | static_cast<uint32_t>(next_[1]) << 8 |
-              static_cast<uint32_t>(next_[2]) << 16 | static_cast<uint32_t>(next_[3]) << 24;
-      next_ += 4;
-    }
-    Position += pulse;
+    const uint32_t pulse = inner_.NextPulse();
+    Position = inner_.Position;
     return pulse;
   }
 
  private:
-  const uint8_t* next_;
-  const uint8_t* end_;
+  SoundInput_ns::SoundBase& inner_;
 };
 
 struct Settings {
@@ -105,25 +73,22 @@ uint32_t Le32(const uint8_t* bytes) {
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// Decodes source from a fresh state, as a run does after opening it, and returns the image.
+// Decodes source with a decoding context of its own, as a run does after opening it, and
+// returns the image.
 std::string Decode(SoundInput_ns::SoundBase& source, const Settings& settings) {
   using namespace MainProgram_ns;
-  RunSettings = RunSettingsRecord{};
-  RunSettings.MeasureWave = settings.method;
-  RunSettings.NormalPhase = settings.normalPhase;
+  RunSettingsRecord run;
+  run.MeasureWave = settings.method;
+  run.NormalPhase = settings.normalPhase;
   if (settings.calibrated) {
-    RunSettings.Calibrations[settings.fileNumber] = BaudRateAndFlag{false, settings.baudRate};
+    run.Calibrations[settings.fileNumber] = BaudRateAndFlag{false, settings.baudRate};
   }
-  SoundInput_ns::CurrentSound = &source;
-  BlockProcessing_ns::ResetDecoding();
-  UEFFormat_ns::TheUEFImage.Discard();
-  UEFFormat_ns::TheUEFImage.OpenImage("unused.uef", 10, 0);
-  StreamSplitter_ns::Tee.clear();
-
-  WavesInput_ns::InitialiseWavesInput();
-  WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
-  BlockProcessing_ns::DecodeBlocks();
-  return UEFFormat_ns::TheUEFImage.ImageBytes();
+  UEFFormat_ns::UEFFormatWriting image;
+  BlockProcessing_ns::NoBlockSink sink;
+  BlockProcessing_ns::DecodingContext context(run, source, image, sink);
+  BlockProcessing_ns::OpenDecodingPass(context, "unused.uef", {});
+  BlockProcessing_ns::DecodeBlocks(context);
+  return image.ImageBytes();
 }
 
 void CheckWholeChunks(const std::string& image) {
@@ -138,16 +103,53 @@ void CheckWholeChunks(const std::string& image) {
   }
 }
 
+// The chunks after the header and the origin chunks at the start.
+std::string ChunksAfterOrigins(const std::string& image) {
+  size_t at = 12;
+  while (image.size() - at >= 6 && image[at] == 0 && image[at + 1] == 0) {
+    at += 6 + Le32(reinterpret_cast<const uint8_t*>(image.data()) + at + 2);
+  }
+  return image.substr(at);
+}
+
+// The program's own run on the RAW file, with the options that give these settings; the image
+// it wrote, or nothing when it wrote none.
+std::string ProgramImage(const std::string& input, uint32_t rate, bool signedSamples,
+                         const Settings& settings) {
+  static const std::string output = Fuzz_ns::Folder() / "program.uef";
+  std::remove(output.c_str());
+  std::vector<std::string> arguments = {"varnstow", "-i", input, "-o", output, "-c",
+                                        "-f", std::to_string(rate), "-t",
+                                        signedSamples ? "s" : "u"};
+  if (settings.method == MeasureMethod::kPeak) {
+    arguments.insert(arguments.end(), {"-l", "p"});
+  }
+  if (!settings.normalPhase) {
+    arguments.push_back("-p");
+  }
+  if (settings.calibrated) {
+    arguments.insert(arguments.end(), {"-s", std::to_string(settings.fileNumber),
+                                       std::to_string(settings.baudRate)});
+  }
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) {
+    argv.push_back(argument.c_str());
+  }
+  MainProgram_ns::RunSettings = MainProgram_ns::RunSettingsRecord{};
+  SoundInput_ns::TheRAWSound.Close();
+  MainProgram_ns::RunProgram(static_cast<int>(argv.size()), argv.data());
+  SoundInput_ns::TheRAWSound.Close();
+  return Fuzz_ns::ReadWhole(output);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The report goes through the log and the console: both to the null device.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+  // The program's runs report on the console: to the null device.
+  if (std::freopen("/dev/null", "w", stdout) == nullptr ||
+      std::freopen("/dev/null", "w", stderr) == nullptr) {
     return 1;
   }
-  StreamSplitter_ns::LogStream.open("/dev/null", std::ios::out);
-  StreamSplitter_ns::Tee.fill('0');
-  StreamSplitter_ns::Tee.setf(std::ios::uppercase);
   return 0;
 }
 
@@ -182,23 +184,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t length = size - at;
 
   if (settings.method == MeasureMethod::kCswPulses) {
-    MemoryPulses pulses(sound, length, rate);
-    CheckWholeChunks(Decode(pulses, settings));
+    MemorySound pulses(sound, length, MemorySound::Form::kPulses, rate);
+    const std::string fromMemory = Decode(pulses, settings);
+    CheckWholeChunks(fromMemory);
+    MemorySound again(sound, length, MemorySound::Form::kPulses, rate);
+    ThroughInterface interface(again);
+    Check(Decode(interface, settings) == fromMemory,
+          "a pulse source decodes the same whatever its class");
     return 0;
   }
 
   rate &= 0x7FFFFFFFu;
   Fuzz_ns::WriteInput(path, sound, length);
-  auto& raw = SoundInput_ns::TheRAWSound;
-  raw.Close();
+  SoundInput_ns::RAWSound raw;
   raw.SetSampleRate(rate);
   raw.SetSignedSamples(signedSamples);
   raw.Open(path);
   const std::string fromFile = Decode(raw, settings);
   raw.Close();
-  MemorySamples samples(sound, length, signedSamples, rate);
+  MemorySound samples(sound, length,
+                      signedSamples ? MemorySound::Form::kSignedSamples
+                                    : MemorySound::Form::kUnsignedSamples,
+                      rate);
   const std::string fromMemory = Decode(samples, settings);
   Check(fromFile == fromMemory, "the fast path decodes as the sound source interface does");
   CheckWholeChunks(fromFile);
+
+  // The program takes RAW rates from 44100 Hz up.
+  if (rate >= 44100) {
+    const std::string program = ProgramImage(path, rate, signedSamples, settings);
+    Check(!program.empty(), "the program wrote an image");
+    CheckWholeChunks(program);
+    Check(ChunksAfterOrigins(program) == fromFile.substr(12),
+          "a decoding context decodes as the program does");
+  }
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "blocks/Decoding_context.h"
+
 namespace BlockProcessing_ns {
 
 using WavesInput_ns::CheckWave;
@@ -23,14 +25,7 @@ bool Within(double length, double nominal, double tolerance) {
   return std::fabs(length - nominal) <= nominal / tolerance;
 }
 
-// The whole lengths that lie within tolerance of nominal: lengths are counts of samples, so
-// each class is a range of integers, found once per reference length with the very test above.
-struct LengthRange {
-  uint64_t lowest = 1;
-  uint64_t highest = 0;  // empty until set
-  bool Holds(uint64_t length) const { return length >= lowest && length <= highest; }
-};
-
+// The whole lengths that lie within tolerance of nominal, found with the very test above.
 LengthRange RangeWithin(double nominal, double tolerance) {
   LengthRange range;
   if (!(nominal / tolerance >= 0) || nominal + nominal / tolerance > 1e15) {
@@ -53,72 +48,59 @@ LengthRange RangeWithin(double nominal, double tolerance) {
   return range;
 }
 
-// The class ranges for one reference length.
-struct Classifier {
-  double t = -1;
-  LengthRange longWave, shortWave, longPulse, shortPulse;
-};
-
-const Classifier& ClassifierFor(double t) {
-  static Classifier classifier;
-  if (classifier.t != t) {
-    classifier.t = t;
-    classifier.longWave = RangeWithin(t, kLongTolerance);
-    classifier.shortWave = RangeWithin(t / 2, kShortTolerance);
-    classifier.longPulse = RangeWithin(t / 2, kLongTolerance);
-    classifier.shortPulse = RangeWithin(t / 4, kShortTolerance);
-  }
+// The classifier of the free functions below: one per thread, so that they may be called
+// from passes running side by side.
+WaveClassifier& ClassifierFor(double t) {
+  thread_local WaveClassifier classifier;
+  classifier.Use(t);
   return classifier;
-}
-
-WaveClass ClassOf(const Classifier& classifier, uint64_t length) {
-  if (classifier.longWave.Holds(length)) {
-    return WaveClass::kLong;
-  }
-  if (classifier.shortWave.Holds(length)) {
-    return WaveClass::kShort;
-  }
-  return WaveClass::kOther;
 }
 
 }  // namespace
 
+void WaveClassifier::Set(double t) {
+  t_ = t;
+  longWave = RangeWithin(t, kLongTolerance);
+  shortWave = RangeWithin(t / 2, kShortTolerance);
+  longPulse = RangeWithin(t / 2, kLongTolerance);
+  shortPulse = RangeWithin(t / 4, kShortTolerance);
+}
+
 WaveClass ClassifyWave(const WavesInput_ns::DelaysElementType& wave, double t) {
-  return ClassOf(ClassifierFor(t), wave.Length());
+  return ClassifierFor(t).Wave(wave.Length());
 }
 
 PulseClass ClassifyPulse(uint32_t halfLength, double t) {
-  const Classifier& classifier = ClassifierFor(t);
-  if (classifier.longPulse.Holds(halfLength)) {
-    return PulseClass::kLongPulse;
-  }
-  if (classifier.shortPulse.Holds(halfLength)) {
-    return PulseClass::kShortPulse;
-  }
-  return PulseClass::kOtherPulse;
+  return ClassifierFor(t).Pulse(halfLength);
 }
 
-WaveClass CurrentWaveClass() {
-  CheckWave(0);
-  return ClassifyWave(WaveAt(0), WavesInput_ns::ReferenceWaveLength());
+const WaveClassifier& CurrentClasses(DecodingContext& context) {
+  context.Classes.Use(WavesInput_ns::ReferenceWaveLength(context.Waves));
+  return context.Classes;
 }
 
-PulseClass CurrentFirstPulseClass() {
-  CheckWave(0);
-  return ClassifyPulse(WaveAt(0).FirstHalf, WavesInput_ns::ReferenceWaveLength());
+WaveClass CurrentWaveClass(DecodingContext& context) {
+  CheckWave(context.Waves, 0);
+  return CurrentClasses(context).Wave(WaveAt(context.Waves, 0).Length());
 }
 
-uint8_t ReadBit(uint8_t& offset, bool& unreadable) {
-  CheckWave(offset);
-  CheckWave(static_cast<uint8_t>(offset + 1));
-  const double t = WavesInput_ns::ReferenceWaveLength();
-  const WaveClass first = ClassifyWave(WaveAt(offset), t);
+PulseClass CurrentFirstPulseClass(DecodingContext& context) {
+  CheckWave(context.Waves, 0);
+  return CurrentClasses(context).Pulse(WaveAt(context.Waves, 0).FirstHalf);
+}
+
+uint8_t ReadBit(DecodingContext& context, uint8_t& offset, bool& unreadable) {
+  const WavesInput_ns::WavesInputState& waves = context.Waves;
+  CheckWave(waves, offset);
+  CheckWave(waves, static_cast<uint8_t>(offset + 1));
+  const WaveClassifier& classes = CurrentClasses(context);
+  const WaveClass first = classes.Wave(WaveAt(waves, offset).Length());
   if (first == WaveClass::kLong) {
     offset = static_cast<uint8_t>(offset + 1);
     return 0;
   }
   if (first == WaveClass::kShort) {
-    const WaveClass second = ClassifyWave(WaveAt(static_cast<uint8_t>(offset + 1)), t);
+    const WaveClass second = classes.Wave(WaveAt(waves, static_cast<uint8_t>(offset + 1)).Length());
     offset = static_cast<uint8_t>(offset + 2);
     if (second == WaveClass::kShort) {
       return 1;
@@ -131,20 +113,20 @@ uint8_t ReadBit(uint8_t& offset, bool& unreadable) {
   return kUnreadableBit;
 }
 
-ByteReadResult ReadStandardByte() {
+ByteReadResult ReadStandardByte(DecodingContext& context) {
   ByteReadResult result;
-  if (WavesInput_ns::WavesLeft() < kWavesForAByte) {
+  if (WavesInput_ns::WavesLeft(context.Waves) < kWavesForAByte) {
     return result;
   }
   uint8_t offset = 0;
   bool unreadable = false;
-  const uint8_t startBit = ReadBit(offset, unreadable);
+  const uint8_t startBit = ReadBit(context, offset, unreadable);
   unsigned value = 0;
   for (int i = 0; i < 8; ++i) {
     // Least significant bit first: each bit enters at the top and moves down.
-    value = (value >> 1) | (ReadBit(offset, unreadable) == 1 ? 0x80u : 0u);
+    value = (value >> 1) | (ReadBit(context, offset, unreadable) == 1 ? 0x80u : 0u);
   }
-  const uint8_t stopBit = ReadBit(offset, unreadable);
+  const uint8_t stopBit = ReadBit(context, offset, unreadable);
   result.Unreadable = unreadable;
   result.Byte = static_cast<uint8_t>(value);
   if (!unreadable && startBit == 0 && stopBit == 1) {

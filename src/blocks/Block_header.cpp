@@ -4,8 +4,6 @@
 
 namespace BlockProcessing_ns {
 
-uint32_t HeaderOffset = 0;
-
 void ByteBufferType::Empty() {
   std::fill(Bytes.begin(), Bytes.begin() + Fill, uint8_t{0});
   Fill = 0;
@@ -23,54 +21,76 @@ uint16_t BlockChecksum(const uint8_t* bytes, size_t count) {
   return crc;
 }
 
-bool ChecksumFailed(const ByteBufferType& buffer) {
+namespace {
+
+uint16_t Le16(const ByteBufferType& buffer, uint64_t at) {
+  return static_cast<uint16_t>(buffer.At(at) | (buffer.At(at + 1) << 8));
+}
+
+uint32_t Le32(const ByteBufferType& buffer, uint64_t at) {
+  return static_cast<uint32_t>(Le16(buffer, at)) | static_cast<uint32_t>(Le16(buffer, at + 2))
+                                                       << 16;
+}
+
+// Whether the two bytes at at, within the bytes read, hold crc high byte first.
+bool CrcMatches(const ByteBufferType& buffer, uint64_t at, uint16_t crc) {
+  return at + 1 < buffer.Fill && buffer.Bytes[at] == (crc >> 8) &&
+         buffer.Bytes[at + 1] == (crc & 0xFF);
+}
+
+}  // namespace
+
+BlockHeaderRecord ParseBlockHeader(const ByteBufferType& buffer) {
+  BlockHeaderRecord header;
   // The name runs from position 1 to its 0 terminator; unread bytes count as 0.
   uint64_t terminator = 1;
   while (terminator < buffer.Fill && buffer.Bytes[terminator] != 0) {
     ++terminator;
   }
   const uint64_t h = terminator + 1;
-  HeaderOffset = static_cast<uint32_t>(h);
+  header.HeaderOffset = static_cast<uint32_t>(h);
+  header.NameLength = static_cast<uint32_t>(terminator - 1);
+  header.LoadAddress = Le32(buffer, h + kLoadAddressAt);
+  header.ExecAddress = Le32(buffer, h + kExecAddressAt);
+  header.Number = Le16(buffer, h + kBlockNumberAt);
+  header.Length = Le16(buffer, h + kDataLengthAt);
+  header.Flag = buffer.At(h + kFlagAt);
+  header.NextFileAddress = Le32(buffer, h + kFlagAt + 1);
 
   const uint64_t headerCrcAt = h + kHeaderCrcAt;
   if (headerCrcAt + 1 >= buffer.Fill) {
-    return true;
+    return header;
   }
-  const uint16_t headerCrc = BlockChecksum(&buffer.Bytes[1], static_cast<size_t>(h + 16));
-  if (buffer.Bytes[headerCrcAt] != (headerCrc >> 8) ||
-      buffer.Bytes[headerCrcAt + 1] != (headerCrc & 0xFF)) {
-    return true;
+  header.HeaderCrcMatches = CrcMatches(
+      buffer, headerCrcAt, BlockChecksum(&buffer.Bytes[1], static_cast<size_t>(h + 16)));
+  if (!header.HeaderCrcMatches) {
+    return header;
   }
-  if ((buffer.Bytes[h + kFlagAt] & kNoDataFlag) != 0) {
-    return false;
+  if ((header.Flag & kNoDataFlag) != 0) {
+    header.DataCrcMatches = true;
+    return header;
   }
-  const uint64_t length = DataLength(buffer);
+  const uint64_t length = header.Length;
   const uint64_t dataCrcAt = h + kDataAt + length;
   if (length == 0) {
     // Tapes hold empty blocks whose data CRC was never recorded: such a block passes when
     // nothing, or zeros (the CRC of no bytes), follow its header.
-    return buffer.At(dataCrcAt) != 0 || buffer.At(dataCrcAt + 1) != 0;
+    header.DataCrcMatches = buffer.At(dataCrcAt) == 0 && buffer.At(dataCrcAt + 1) == 0;
+    return header;
   }
-  if (dataCrcAt + 1 >= buffer.Fill) {
-    return true;
-  }
-  const uint16_t dataCrc = BlockChecksum(&buffer.Bytes[h + kDataAt], static_cast<size_t>(length));
-  return buffer.Bytes[dataCrcAt] != (dataCrc >> 8) ||
-         buffer.Bytes[dataCrcAt + 1] != (dataCrc & 0xFF);
+  header.DataCrcMatches =
+      dataCrcAt + 1 < buffer.Fill &&
+      CrcMatches(buffer, dataCrcAt,
+                 BlockChecksum(&buffer.Bytes[h + kDataAt], static_cast<size_t>(length)));
+  return header;
 }
 
-uint16_t BlockNumber(const ByteBufferType& buffer) {
-  const uint64_t at = HeaderOffset + kBlockNumberAt;
-  return static_cast<uint16_t>(buffer.At(at) | (buffer.At(at + 1) << 8));
+std::string BlockName(const ByteBufferType& buffer, const BlockHeaderRecord& header) {
+  return std::string(buffer.Bytes.begin() + 1, buffer.Bytes.begin() + 1 + header.NameLength);
 }
 
-uint16_t DataLength(const ByteBufferType& buffer) {
-  const uint64_t at = HeaderOffset + kDataLengthAt;
-  return static_cast<uint16_t>(buffer.At(at) | (buffer.At(at + 1) << 8));
-}
-
-bool LastBlockFlag(const ByteBufferType& buffer) {
-  return (buffer.At(HeaderOffset + kFlagAt) & kLastBlockFlag) != 0;
+bool ChecksumFailed(const ByteBufferType& buffer) {
+  return ParseBlockHeader(buffer).Failed();
 }
 
 }  // namespace BlockProcessing_ns

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace BlockProcessing_ns {
 
@@ -51,18 +52,37 @@ inline constexpr uint8_t kNoDataFlag = 0x40;
 // CRC-16/XMODEM parameters): the checksum of a block's header and of its data.
 uint16_t BlockChecksum(const uint8_t* bytes, size_t count);
 
-// h, the position of the header after the file name, as found by the latest ChecksumFailed.
-// The header accessors below read their buffer at this offset.
-extern uint32_t HeaderOffset;
+// What a block's header says, as read from a buffer, and whether its checksums match.
+struct BlockHeaderRecord {
+  uint32_t HeaderOffset = 0;  // h: the position after the name's terminator
+  uint32_t NameLength = 0;    // the name is at positions 1 to h - 2 (h - 2 bytes)
+  uint32_t LoadAddress = 0;
+  uint32_t ExecAddress = 0;
+  uint16_t Number = 0;
+  uint16_t Length = 0;  // of the data
+  uint8_t Flag = 0;
+  uint32_t NextFileAddress = 0;
+  bool HeaderCrcMatches = false;
+  // The data CRC matches, or the block needs none (flagged without data, or empty with no
+  // CRC recorded). Only looked at when the header's matches.
+  bool DataCrcMatches = false;
+
+  // The block fails when either CRC does not match.
+  bool Failed() const { return !HeaderCrcMatches || !DataCrcMatches; }
+  bool LastBlock() const { return (Flag & kLastBlockFlag) != 0; }
+};
+
+// Reads the header of the block in buffer and checks both CRCs. A CRC counts only when it
+// lies within the bytes actually read, so a block cut short fails rather than passing on
+// zeros; bytes past the fill read as 0. A block of length 0 passes on its header CRC when
+// its data CRC was never read, or reads as zeros (the CRC of no bytes).
+BlockHeaderRecord ParseBlockHeader(const ByteBufferType& buffer);
+
+// The block's file name, its bytes as read.
+std::string BlockName(const ByteBufferType& buffer, const BlockHeaderRecord& header);
 
 // True when the block in buffer fails: its header CRC does not match or, unless it has no
-// data (flag bit 6), its data CRC does not. A CRC counts only when it lies within the bytes
-// actually read, so a block cut short fails rather than passing on zeros. A block of length 0
-// passes on its header CRC when its data CRC was never read. Sets HeaderOffset.
+// data (flag bit 6), its data CRC does not.
 bool ChecksumFailed(const ByteBufferType& buffer);
-
-uint16_t BlockNumber(const ByteBufferType& buffer);
-uint16_t DataLength(const ByteBufferType& buffer);
-bool LastBlockFlag(const ByteBufferType& buffer);
 
 }  // namespace BlockProcessing_ns

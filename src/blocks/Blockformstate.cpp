@@ -4,13 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include "driver/CommandLine.h"
-#include "driver/StreamSplitter.h"
 
 namespace BlockProcessing_ns {
-
-BlockFormStateType BlockFormState;
-int32_t LastBlockNumber = -1;
 
 namespace {
 
@@ -19,21 +14,16 @@ constexpr size_t kNameField = 10;
 
 }  // namespace
 
-void ResetBlockFormState() {
-  BlockFormState = BlockFormStateType{};
-  LastBlockNumber = -1;
-}
-
-void ReportBlock(const ByteBufferType& buffer) {
-  using StreamSplitter_ns::Tee;
-  const uint16_t number = BlockNumber(buffer);
-  if (number != LastBlockNumber + 1 && number != 0) {
-    Tee << "Missed a block." << std::endl;
-    if (MainProgram_ns::RunSettings.BeepOnErrors) {
+void ReportBlock(std::ostream& out, const ByteBufferType& buffer, const BlockHeaderRecord& header,
+                 BlockReportState& report, bool beep) {
+  const uint16_t number = header.Number;
+  if (number != report.LastBlockNumber + 1 && number != 0) {
+    out << "Missed a block." << std::endl;
+    if (beep) {
       std::cout << '\a' << std::flush;
     }
   }
-  LastBlockNumber = number;
+  report.LastBlockNumber = number;
 
   // Bytes outside printable ASCII are shown as '?'. The tee's fill character is '0' for the
   // zero-filled block number, so the name is padded by hand.
@@ -45,13 +35,12 @@ void ReportBlock(const ByteBufferType& buffer) {
   if (name.size() < kNameField) {
     name.insert(0, kNameField - name.size(), ' ');
   }
-  Tee << "Found : " << name << ' ' << std::hex << std::setw(2) << number << std::dec
+  out << "Found : " << name << ' ' << std::hex << std::setw(2) << number << std::dec
       << "\tChecksum ok";
-  if (LastBlockFlag(buffer)) {
-    Tee << ", last block flag";
-    ++BlockFormState.FileNumber;
+  if (header.LastBlock()) {
+    out << ", last block flag";
   }
-  Tee << std::endl;
+  out << std::endl;
 }
 
 }  // namespace BlockProcessing_ns

@@ -1,15 +1,12 @@
 #include "blocks/Processing.h"
 
-#include "blocks/Block_driver.h"
-#include "blocks/Blockformstate.h"
+#include "blocks/Decoding_context.h"
 #include "driver/StreamSplitter.h"
 #include "sound/Sound_device_base.h"
 #include "uef/Wave_analysis.h"
 #include "waves/Wavesinputstate.h"
 
 namespace BlockProcessing_ns {
-
-PilotToneState PilotTone;
 
 namespace {
 
@@ -26,111 +23,110 @@ constexpr uint8_t kDummyByte = 0xAA;
 
 enum class SearchState { kSearching, kCounting, kFirstByte, kBlockBytes, kLookForCarrier };
 
-bool SourceExhausted() {
-  return SoundInput_ns::CurrentSound->AtEnd();
+bool SourceExhausted(DecodingContext& context) {
+  return context.Source.AtEnd();
 }
 
 // Walks the last buffered waves without decoding them, once the sound has run out.
-void DropRemainingWaves() {
-  while (WavesLeft() > 0) {
-    WavesInput_ns::DropCurrentWave();
+void DropRemainingWaves(DecodingContext& context) {
+  while (WavesLeft(context.Waves) > 0) {
+    WavesInput_ns::DropCurrentWave(context.Waves);
   }
 }
 
-void Step() {
-  WavesInput_ns::CalibrationStep(BlockFormState.FileNumber, PilotTone.RunningSampleCount);
+void Step(DecodingContext& context) {
+  WavesInput_ns::CalibrationStep(context.Waves, context.Form.FileNumber,
+                                 context.PilotTone.RunningSampleCount);
 }
 
-void EndOfCarrier() {
-  if (PilotTone.PilotWaveCount != 0) {
-    if (PilotTone.PilotWaveCount > kJoinBreakingCarrier) {
-      JoinBuffer.Rewind();
+void EndOfCarrier(DecodingContext& context) {
+  if (context.PilotTone.PilotWaveCount != 0) {
+    if (context.PilotTone.PilotWaveCount > kJoinBreakingCarrier) {
+      context.Driver.JoinBuffer.Rewind();
     }
-    PilotTone.PilotWaveCount = 0;
+    context.PilotTone.PilotWaveCount = 0;
   }
 }
 
 // The carrier tone that held a dummy byte is over: the block after it is still the same
 // recording's, so bytes held for rejoining are kept.
-void EndOfDummyCarrier() {
-  PilotTone.DummyByteSeen = false;
-  PilotTone.WavesBeforeDummy = 0;
-  PilotTone.PilotWaveCount = 0;
+void EndOfDummyCarrier(DecodingContext& context) {
+  context.PilotTone.DummyByteSeen = false;
+  context.PilotTone.WavesBeforeDummy = 0;
+  context.PilotTone.PilotWaveCount = 0;
 }
 
 // After a block: a 1 bit at once means the next carrier tone has begun.
-void CarrierResumesTest() {
-  if (WavesLeft() >= 2) {
+void CarrierResumesTest(DecodingContext& context) {
+  if (WavesLeft(context.Waves) >= 2) {
     uint8_t offset = 0;
     bool unreadable = false;
-    if (ReadBit(offset, unreadable) == 1) {
-      PilotTone.PilotRunning = true;
-      PilotTone.PilotWaveCount = 2;
-      PilotTone.RunningSampleCount += WaveAt(0).Length() + WaveAt(1).Length();
-      AdvanceWaves(2);
+    if (ReadBit(context, offset, unreadable) == 1) {
+      context.PilotTone.PilotRunning = true;
+      context.PilotTone.PilotWaveCount = 2;
+      context.PilotTone.RunningSampleCount += WaveAt(context.Waves, 0).Length() + WaveAt(context.Waves, 1).Length();
+      AdvanceWaves(context.Waves, 2);
       return;
     }
   }
-  PilotTone.CurrentClass = WavesLeft() > 0 ? CurrentWaveClass() : WaveClass::kOther;
+  context.PilotTone.CurrentClass = WavesLeft(context.Waves) > 0 ? CurrentWaveClass(context) : WaveClass::kOther;
 }
 
 // The sound ran out while short waves were being counted: count the buffered ones and close
 // the carrier tone if something else follows them.
-void EndOfInputWhileCounting() {
-  while (WavesLeft() > 0 && CurrentWaveClass() == WaveClass::kShort) {
-    ++PilotTone.PilotWaveCount;
-    WavesInput_ns::DropCurrentWave();
+void EndOfInputWhileCounting(DecodingContext& context) {
+  while (WavesLeft(context.Waves) > 0 && CurrentWaveClass(context) == WaveClass::kShort) {
+    ++context.PilotTone.PilotWaveCount;
+    WavesInput_ns::DropCurrentWave(context.Waves);
   }
-  if (WavesLeft() > 0) {
-    if (PilotTone.DummyByteSeen) {
-      EndOfDummyCarrier();
-      UEFFormat_ns::TheUEFImage.WriteBaseFrequencyPlaceholder();
+  if (WavesLeft(context.Waves) > 0) {
+    if (context.PilotTone.DummyByteSeen) {
+      EndOfDummyCarrier(context);
+      context.Image.WriteBaseFrequencyPlaceholder();
     } else {
-      EndOfCarrier();
+      EndOfCarrier(context);
     }
   }
-  DropRemainingWaves();
+  DropRemainingWaves(context);
   CheckInterrupted();
 }
 
 // Skips waves until one is long or short and its first half is a recognisable pulse, after
 // an other wave has broken the signal. Returns false when the sound ran out first.
-bool SkipStrayWaves() {
-  const double t = WavesInput_ns::ReferenceWaveLength();
+bool SkipStrayWaves(DecodingContext& context) {
+  const WaveClassifier& classes = CurrentClasses(context);
   for (;;) {
-    if (SourceExhausted() || WavesLeft() == 0) {
-      DropRemainingWaves();
+    if (SourceExhausted(context) || WavesLeft(context.Waves) == 0) {
+      DropRemainingWaves(context);
       return false;
     }
-    const WavesInput_ns::DelaysElementType& wave = WaveAt(0);
-    const bool firstHalfOther = ClassifyPulse(wave.FirstHalf, t) == PulseClass::kOtherPulse;
-    if (!firstHalfOther && ClassifyWave(wave, t) != WaveClass::kOther) {
+    const WavesInput_ns::DelaysElementType& wave = WaveAt(context.Waves, 0);
+    const bool firstHalfOther = classes.Pulse(wave.FirstHalf) == PulseClass::kOtherPulse;
+    if (!firstHalfOther && classes.Wave(wave.Length()) != WaveClass::kOther) {
       break;
     }
     if (firstHalfOther) {
-      PilotTone.RunningSampleCount = wave.SecondHalf;
+      context.PilotTone.RunningSampleCount = wave.SecondHalf;
     } else {
-      PilotTone.RunningSampleCount += wave.Length();
+      context.PilotTone.RunningSampleCount += wave.Length();
     }
     CheckInterrupted();
-    Step();
+    Step(context);
   }
   // The stretch of stray waves is settled.
   CheckInterrupted();
-  PilotTone.RunningSampleCount = 0;
+  context.PilotTone.RunningSampleCount = 0;
   return true;
 }
 
 }  // namespace
 
-void ResetPilotTone() {
-  PilotTone = PilotToneState{};
-}
-
-void ReadNextBlock() {
+void ReadNextBlock(DecodingContext& context) {
+  PilotToneState& tone = context.PilotTone;
+  ByteBufferType& block = context.Driver.BlockBuffer;
   SearchState state = SearchState::kSearching;
-  if (PilotTone.PilotRunning) {
-    PilotTone.PilotRunning = false;
+  if (tone.PilotRunning) {
+    tone.PilotRunning = false;
     state = SearchState::kCounting;
   }
   ByteReadResult byte;
@@ -138,28 +134,28 @@ void ReadNextBlock() {
   for (;;) {
     switch (state) {
       case SearchState::kSearching: {
-        if (SourceExhausted() || WavesLeft() == 0) {
-          DropRemainingWaves();
+        if (SourceExhausted(context) || WavesLeft(context.Waves) == 0) {
+          DropRemainingWaves(context);
           return;
         }
-        if (PilotTone.CurrentClass == WaveClass::kOther && !SkipStrayWaves()) {
+        if (tone.CurrentClass == WaveClass::kOther && !SkipStrayWaves(context)) {
           return;
         }
-        const WaveClass waveClass = CurrentWaveClass();
-        PilotTone.CurrentClass = waveClass;
+        const WaveClass waveClass = CurrentWaveClass(context);
+        tone.CurrentClass = waveClass;
         if (waveClass == WaveClass::kShort) {
-          ++PilotTone.PilotWaveCount;
-          PilotTone.RunningSampleCount += WaveAt(0).Length();
+          ++tone.PilotWaveCount;
+          tone.RunningSampleCount += WaveAt(context.Waves, 0).Length();
         } else {
           // Fewer than 7 short waves collected: they were no carrier tone.
-          PilotTone.PilotWaveCount = 0;
-          PilotTone.RunningSampleCount = 0;
+          tone.PilotWaveCount = 0;
+          tone.RunningSampleCount = 0;
           if (waveClass == WaveClass::kOther) {
             CheckInterrupted();
           }
         }
-        Step();
-        if (PilotTone.PilotWaveCount == kCarrierWaves) {
+        Step(context);
+        if (tone.PilotWaveCount == kCarrierWaves) {
           state = SearchState::kCounting;
         }
         break;
@@ -168,30 +164,30 @@ void ReadNextBlock() {
       case SearchState::kCounting: {
         WaveClass waveClass = WaveClass::kOther;
         for (;;) {
-          if (SourceExhausted()) {
-            EndOfInputWhileCounting();
+          if (SourceExhausted(context)) {
+            EndOfInputWhileCounting(context);
             return;
           }
-          if (WavesLeft() == 0) {
+          if (WavesLeft(context.Waves) == 0) {
             return;
           }
-          waveClass = CurrentWaveClass();
-          PilotTone.CurrentClass = waveClass;
+          waveClass = CurrentWaveClass(context);
+          tone.CurrentClass = waveClass;
           if (waveClass != WaveClass::kShort) {
             break;
           }
-          ++PilotTone.PilotWaveCount;
-          PilotTone.RunningSampleCount += WaveAt(0).Length();
-          AdvanceWaves(1);
+          ++tone.PilotWaveCount;
+          tone.RunningSampleCount += WaveAt(context.Waves, 0).Length();
+          AdvanceWaves(context.Waves, 1);
         }
-        if (PilotTone.DummyByteSeen) {
-          EndOfDummyCarrier();
+        if (tone.DummyByteSeen) {
+          EndOfDummyCarrier(context);
         }
         if (waveClass == WaveClass::kOther) {
-          EndOfCarrier();
+          EndOfCarrier(context);
           CheckInterrupted();
-          PilotTone.RunningSampleCount = 0;
-          Step();
+          tone.RunningSampleCount = 0;
+          Step(context);
           state = SearchState::kSearching;
         } else {
           // A long wave may be the start bit of the block's first byte.
@@ -201,36 +197,36 @@ void ReadNextBlock() {
       }
 
       case SearchState::kFirstByte:
-        byte = ReadStandardByte();
+        byte = ReadStandardByte(context);
         if (!byte.Failed) {
           state = SearchState::kBlockBytes;
         } else {
-          EndOfCarrier();
-          PilotTone.RunningSampleCount += WaveAt(0).Length();
-          AdvanceWaves(1);
+          EndOfCarrier(context);
+          tone.RunningSampleCount += WaveAt(context.Waves, 0).Length();
+          AdvanceWaves(context.Waves, 1);
           state = SearchState::kLookForCarrier;
         }
         break;
 
       case SearchState::kLookForCarrier: {
-        if (SourceExhausted() || WavesLeft() == 0) {
-          DropRemainingWaves();
+        if (SourceExhausted(context) || WavesLeft(context.Waves) == 0) {
+          DropRemainingWaves(context);
           return;
         }
-        const WaveClass waveClass = CurrentWaveClass();
-        PilotTone.CurrentClass = waveClass;
+        const WaveClass waveClass = CurrentWaveClass(context);
+        tone.CurrentClass = waveClass;
         if (waveClass == WaveClass::kOther) {
           CheckInterrupted();
-          PilotTone.RunningSampleCount = 0;
-          Step();
+          tone.RunningSampleCount = 0;
+          Step(context);
           state = SearchState::kSearching;
           break;
         }
-        PilotTone.PilotWaveCount =
-            waveClass == WaveClass::kShort ? PilotTone.PilotWaveCount + 1 : 0;
-        PilotTone.RunningSampleCount += WaveAt(0).Length();
-        AdvanceWaves(1);
-        if (PilotTone.PilotWaveCount == kCarrierWaves) {
+        tone.PilotWaveCount =
+            waveClass == WaveClass::kShort ? tone.PilotWaveCount + 1 : 0;
+        tone.RunningSampleCount += WaveAt(context.Waves, 0).Length();
+        AdvanceWaves(context.Waves, 1);
+        if (tone.PilotWaveCount == kCarrierWaves) {
           state = SearchState::kCounting;
         }
         break;
@@ -240,40 +236,40 @@ void ReadNextBlock() {
         uint32_t stored = 0;
         // A block longer than the buffer is ended at its capacity; the rest of the bytes are
         // read as what follows it.
-        while (!BlockBuffer.Full()) {
-          BlockBuffer.Bytes[BlockBuffer.Fill++] = byte.Byte;
+        while (!block.Full()) {
+          block.Bytes[block.Fill++] = byte.Byte;
           ++stored;
           for (uint8_t k = 0; k < byte.WavesUsed; ++k) {
-            PilotTone.RunningSampleCount += WaveAt(k).Length();
+            tone.RunningSampleCount += WaveAt(context.Waves, k).Length();
           }
-          AdvanceWaves(byte.WavesUsed);
-          byte = ReadStandardByte();
+          AdvanceWaves(context.Waves, byte.WavesUsed);
+          byte = ReadStandardByte(context);
           if (byte.Failed) {
             break;
           }
         }
         if (stored == 1) {
           // One byte is no block. A lone 0xAA is the dummy byte inside a leading carrier.
-          if (BlockBuffer.Bytes[0] == kDummyByte) {
-            PilotTone.WavesBeforeDummy = PilotTone.PilotWaveCount;
-            PilotTone.PilotWaveCount = 0;
-            PilotTone.DummyByteSeen = true;
+          if (block.Bytes[0] == kDummyByte) {
+            tone.WavesBeforeDummy = tone.PilotWaveCount;
+            tone.PilotWaveCount = 0;
+            tone.DummyByteSeen = true;
           } else {
-            EndOfCarrier();
+            EndOfCarrier(context);
           }
-          BlockBuffer.Empty();
-          CarrierResumesTest();
+          block.Empty();
+          CarrierResumesTest(context);
           state = SearchState::kSearching;
-          if (PilotTone.PilotRunning) {
-            PilotTone.PilotRunning = false;
+          if (tone.PilotRunning) {
+            tone.PilotRunning = false;
             state = SearchState::kCounting;
           }
           break;
         }
-        if (PilotTone.PilotWaveCount != 0) {
-          EndOfCarrier();
+        if (tone.PilotWaveCount != 0) {
+          EndOfCarrier(context);
         }
-        CarrierResumesTest();
+        CarrierResumesTest(context);
         return;
       }
     }

@@ -18,16 +18,13 @@ struct PilotToneState {
   uint64_t RunningSampleCount = 0;
 };
 
-extern PilotToneState PilotTone;
-
-// Back to the state before the first block, for a new decoding pass.
-void ResetPilotTone();
+struct DecodingContext;
 
 // Walks the waves from the current one: finds a carrier tone (7 short waves in a row), reads
-// the bytes after it into BlockBuffer until a byte fails, and returns. A lone byte inside a
+// the bytes after it into the block buffer until a byte fails, and returns. A lone byte inside a
 // carrier tone is not a block (0xAA is the dummy byte; any other is dropped) and the search
-// goes on. Returns with BlockBuffer empty when the sound ran out first. Checks for an
+// goes on. Returns with the block buffer empty when the sound ran out first. Checks for an
 // interruption whenever a carrier tone or a stretch of stray waves ends.
-void ReadNextBlock();
+void ReadNextBlock(DecodingContext& context);
 
 }  // namespace BlockProcessing_ns

@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "blocks/Block_driver.h"
-#include "blocks/Blockformstate.h"
+#include "blocks/Decoding_context.h"
 #include "dcoffset/Dc_offset_fixing_functions.h"
 #include "driver/Advice.h"
 #include "driver/CommandLine.h"
@@ -23,7 +23,6 @@
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 #include "uef/Wave_analysis.h"
-#include "waves/Wavesinputstate.h"
 
 namespace MainProgram_ns {
 
@@ -33,9 +32,19 @@ using StreamSplitter_ns::Tee;
 namespace {
 
 constexpr char kBell = '\a';
-// The images declare version 0.10 of the UEF format.
-constexpr uint8_t kUefMinorVersion = 10;
-constexpr uint8_t kUefMajorVersion = 0;
+
+// The program's block sink: the report line of each block on the tee.
+class ReportSink final : public BlockProcessing_ns::BlockSink {
+ public:
+  void Block(const BlockProcessing_ns::ByteBufferType& block,
+             const BlockProcessing_ns::BlockHeaderRecord& header) override {
+    BlockProcessing_ns::ReportBlock(Tee, block, header, report_, RunSettings.BeepOnErrors);
+  }
+  bool AnyBlock() const { return report_.LastBlockNumber >= 0; }
+
+ private:
+  BlockProcessing_ns::BlockReportState report_;
+};
 
 // The log is written under this name beside LogName and given LogName when the run ends, so
 // that an earlier log stays whole until then; empty while no log is being written.
@@ -215,26 +224,27 @@ int Run(int argc, const char* const argv[]) {
     CheckInputFile();
   }
 
-  WavesInput_ns::InitialiseWavesInput();
-
-  UEFFormat_ns::TheUEFImage.OpenImage(RunSettings.OutputName, kUefMinorVersion, kUefMajorVersion);
-  WriteOriginText(kBanner);
+  // The decoding's state for this run: the one place where the singletons are handed to it.
+  ReportSink report;
+  const auto context = std::make_unique<BlockProcessing_ns::DecodingContext>(
+      RunSettings, *CurrentSound, UEFFormat_ns::TheUEFImage, report);
+  std::vector<std::string> origins = {kBanner};
   if (!signature.empty()) {
-    WriteOriginText(signature);
+    origins.push_back(signature);
   }
-  WriteOriginText(std::string("The input format was ") + InputKind() + ".");
+  origins.push_back(std::string("The input format was ") + InputKind() + ".");
+  BlockProcessing_ns::OpenDecodingPass(*context, RunSettings.OutputName, origins);
 
   if (!RunSettings.NormalPhase && CurrentSound != &TheCSWSound) {
     Tee << "Phase shift changed to +180 or +270." << std::endl;
   }
 
-  WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
-  BlockProcessing_ns::DecodeBlocks();
+  BlockProcessing_ns::DecodeBlocks(*context);
   UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, RunSettings.CompressOutput);
 
   CloseSoundCard();
   FinishLog();
-  if (BlockProcessing_ns::LastBlockNumber < 0) {
+  if (!report.AnyBlock()) {
     Advice.push_back(NoBlockAdvice(CurrentSound == &TheCardSound ? "" : RunSettings.InputName,
                                    RunSettings.OutputName, RunSettings.NormalPhase));
   }
@@ -264,7 +274,10 @@ bool NamesSameFile(const std::string& first, const std::string& second) {
 }
 
 void CheckInputFile() {
-  const std::string& input = RunSettings.InputName;
+  CheckInputFile(RunSettings.InputName);
+}
+
+void CheckInputFile(const std::string& input) {
   const Platform_ns::FileSearchResult found = Platform_ns::FindFile(input);
   if (!found.found || found.isDirectory) {
     throw std::runtime_error("Could not find " + input);
@@ -278,9 +291,7 @@ void CheckInputFile() {
 }
 
 void WriteOriginText(const std::string& text) {
-  UEFFormat_ns::TheUEFImage.WriteChunk(UEFFormat_ns::kOriginChunk,
-                                       static_cast<uint32_t>(text.size() + 1),
-                                       reinterpret_cast<const uint8_t*>(text.c_str()));
+  UEFFormat_ns::TheUEFImage.WriteOriginText(text);
 }
 
 void FinishLog() {

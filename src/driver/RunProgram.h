@@ -11,9 +11,11 @@ namespace MainProgram_ns {
 // abnormally.
 int RunProgram(int argc, const char* const argv[]);
 
-// Raises "Could not find " + the input name when the input file is missing or is a folder,
-// and "Wrong case of letter in input file name" when its name differs in case from the name
-// the file system stores. Folders in the name are not checked.
+// Raises "Could not find " + input when the input file is missing or is a folder, and "Wrong
+// case of letter in input file name" when its name differs in case from the name the file
+// system stores. Folders in the name are not checked.
+void CheckInputFile(const std::string& input);
+// The same for the run's input.
 void CheckInputFile();
 
 // True when both names lead to one file: the same name, or two names of an existing file. An

@@ -15,6 +15,7 @@ namespace SoundInput_ns {
 // in turn, and ends when Escape, Q or q is pressed.
 class CardSound final : public SoundBase {
  public:
+  SourceKind Kind() const override { return SourceKind::kCard; }
   static constexpr uint32_t kBufferLength = 16384;
 
   CardSound() = default;

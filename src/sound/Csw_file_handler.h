@@ -23,6 +23,7 @@ namespace SoundInput_ns {
 // not depend on the file or on what it declares.
 class CSWSound final : public SoundBase {
  public:
+  SourceKind Kind() const override { return SourceKind::kCsw; }
   static constexpr size_t kBufferSize = 2048;
 
   CSWSound() = default;

@@ -13,6 +13,7 @@ namespace SoundInput_ns {
 // Also writes such a file, for the DC offset correction.
 class RAWSound final : public SoundBase {
  public:
+  SourceKind Kind() const override { return SourceKind::kRaw; }
   RAWSound();
   ~RAWSound() override;
 

@@ -257,6 +257,9 @@ using SoundOutputFileImplementation =
     BasicSoundOutputFile<char, TypeConversion_ns::Conversions2sComplement, std::char_traits<char>,
                          Stream>;
 
+// What a source object is, so that the wave measurement can read it by its own class.
+enum class SourceKind { kOther, kRaw, kWav, kCsw, kCard };
+
 // The interface through which every sound source (sound card, CSW, WAV and RAW files) is read.
 // A sample is a signed 8-bit value with silence at 0; a CSW source delivers pulse lengths
 // instead. Every failure raises std::runtime_error carrying its message; no source prints.
@@ -271,6 +274,8 @@ class SoundBase {
   SoundBase(const SoundBase&) = delete;
   SoundBase& operator=(const SoundBase&) = delete;
 
+  // The source's class among those the measurement knows; kOther for any other.
+  virtual SourceKind Kind() const { return SourceKind::kOther; }
   // Clears Ended, Position and any per-pass reading state.
   virtual void ResetCounters() {}
   virtual ~SoundBase() = 0;

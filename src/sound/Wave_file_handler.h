@@ -24,6 +24,7 @@ class UnsupportedSampleForm : public std::runtime_error {
 // Also writes such a file, for the DC offset correction.
 class WAVSound final : public SoundBase {
  public:
+  SourceKind Kind() const override { return SourceKind::kWav; }
   WAVSound() = default;
   ~WAVSound() override;
 

@@ -151,18 +151,20 @@ struct Histogram {
 };
 
 // Walks the whole recording through the waves window, as the decoding does without decoding.
-Histogram Measure(const SoundInput_ns::SoundBase& sound) {
+Histogram Measure(DecodingPass& decoding) {
   using namespace WavesInput_ns;
+  SoundInput_ns::SoundBase& sound = decoding.Sound();
+  WavesInputState& waves = decoding.Context().Waves;
   Histogram histogram;
   histogram.sampleRate = sound.SampleRate;
-  histogram.t = ReferenceWaveLength();
+  histogram.t = ReferenceWaveLength(waves);
   const uint64_t lengths = std::max(kFewestBars, static_cast<uint64_t>(3 * histogram.t));
   histogram.lengthsPerBar = (lengths + kMostBars - 1) / kMostBars;
   histogram.bars.assign((lengths + histogram.lengthsPerBar - 1) / histogram.lengthsPerBar, 0);
   histogram.lengthTotals.assign(histogram.bars.size(), 0);
 
-  while (WavesLeft() > 0) {
-    const DelaysElementType& wave = WaveAt(0);
+  while (WavesLeft(waves) > 0) {
+    const DelaysElementType& wave = WaveAt(waves, 0);
     const uint64_t length = wave.Length();
     if (length != 0) {  // both halves 0: no wave
       ++histogram.waves;
@@ -178,10 +180,10 @@ Histogram Measure(const SoundInput_ns::SoundBase& sound) {
                                           : histogram.otherWaves);
     }
     // Once the sound has run out only the waves already in the window are left.
-    if (SoundInput_ns::CurrentSound->AtEnd())
-      DropCurrentWave();
+    if (sound.AtEnd())
+      DropCurrentWave(waves);
     else
-      AdvanceWaves(1);
+      AdvanceWaves(waves, 1);
   }
   return histogram;
 }
@@ -464,27 +466,33 @@ PassSettings PassInPhase(RecordingKind kind, bool normalPhase) {
 }
 
 Histogram MeasurePass(const RecordingSettings& recording, const PassSettings& pass) {
-  PassCloser closer;
-  return Measure(BeginPass(recording, pass));
+  BlockProcessing_ns::NoBlockSink noBlocks;
+  DecodingPass decoding(recording, pass, noBlocks);
+  return Measure(decoding);
 }
 
-void CountBlock(const BlockProcessing_ns::ByteBufferType&, void* context) {
-  ++*static_cast<size_t*>(context);
-}
+// Counts the blocks a pass reads.
+class BlockCounter final : public BlockProcessing_ns::BlockSink {
+ public:
+  void Block(const BlockProcessing_ns::ByteBufferType&,
+             const BlockProcessing_ns::BlockHeaderRecord&) override {
+    ++blocks;
+  }
+  size_t blocks = 0;
+};
 
 // The blocks varnstow reads with the pass's settings and, when baud is not 0, -s 1 baud.
 size_t BlocksRead(const RecordingSettings& recording, const PassSettings& pass, int16_t baud = 0) {
-  PassCloser closer;
-  BeginPass(recording, pass);
+  BlockCounter counter;
+  DecodingPass decoding(recording, pass, counter);
   if (baud != 0) {
     // As varnstow applies -s 1 BAUD, before the first block.
-    MainProgram_ns::RunSettings.Calibrations[1] = MainProgram_ns::BaudRateAndFlag{false, baud};
-    WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
+    decoding.Settings().Calibrations[1] = MainProgram_ns::BaudRateAndFlag{false, baud};
+    WavesInput_ns::ApplyWavelengthCalibration(decoding.Context().Waves,
+                                              decoding.Context().Form.FileNumber);
   }
-  size_t blocks = 0;
-  BlockProcessing_ns::SetBlockObserver(CountBlock, &blocks);
-  BlockProcessing_ns::DecodeBlocks();
-  return blocks;
+  decoding.DecodeAll();
+  return counter.blocks;
 }
 
 const char* PhaseName(const PassSettings& pass) {

@@ -27,12 +27,8 @@ const char kListHelp[] =
     "Options:\n"
     "  -h, --help   show this text\n";
 
-// Offsets of a block's fields from h, the position after its name's terminator.
-constexpr uint32_t kLoadAt = BlockProcessing_ns::kLoadAddressAt;
-constexpr uint32_t kExecAt = BlockProcessing_ns::kExecAddressAt;
+// The offset of a block's data from h, the position after its name's terminator.
 using BlockProcessing_ns::kDataAt;
-using BlockProcessing_ns::kFlagAt;
-using BlockProcessing_ns::kHeaderCrcAt;
 constexpr uint8_t kSyncByte = 0x2A;
 
 std::string Printable(const uint8_t* bytes, size_t count, size_t longest) {
@@ -169,19 +165,20 @@ class Lister {
     buffer.Empty();
     std::copy(chunk.data, chunk.data + chunk.length, buffer.Bytes.begin());
     buffer.Fill = chunk.length;
-    const bool failed = BlockProcessing_ns::ChecksumFailed(buffer);
-    const uint32_t h = BlockProcessing_ns::HeaderOffset;
+    const BlockProcessing_ns::BlockHeaderRecord header = BlockProcessing_ns::ParseBlockHeader(buffer);
+    const bool failed = header.Failed();
+    const uint32_t h = header.HeaderOffset;
 
     BlockInfo block;
     block.name = Printable(chunk.data + 1, std::min<size_t>(h - 1, chunk.length - 1), 10);
     if (h + kDataAt > chunk.length)
       return "block " + block.name + ", cut short in its header";
     block.headerRead = true;
-    block.load = chunk.Le32(h + kLoadAt);
-    block.exec = chunk.Le32(h + kExecAt);
-    block.number = BlockProcessing_ns::BlockNumber(buffer);
-    block.flag = chunk.Byte(h + kFlagAt);
-    block.length = BlockProcessing_ns::DataLength(buffer);
+    block.load = header.LoadAddress;
+    block.exec = header.ExecAddress;
+    block.number = header.Number;
+    block.flag = header.Flag;
+    block.length = header.Length;
     block.checksumsPass = !failed;
 
     std::string text =
@@ -192,10 +189,7 @@ class Lister {
     if (!failed) {
       text += "checksums ok";
     } else {
-      const uint16_t crc = BlockProcessing_ns::BlockChecksum(chunk.data + 1, h + 16);
-      const bool headerGood = chunk.Byte(h + kHeaderCrcAt) == (crc >> 8) &&
-                              chunk.Byte(h + kHeaderCrcAt + 1) == (crc & 0xFF);
-      if (!headerGood)
+      if (!header.HeaderCrcMatches)
         text += "header checksum bad";
       else if (static_cast<uint64_t>(h) + kDataAt + block.length + 2 > chunk.length)
         text += "cut short in its data";

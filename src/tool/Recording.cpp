@@ -1,16 +1,10 @@
 #include "tool/Recording.h"
 
-#include <ios>
 
-#include "blocks/Block_driver.h"
-#include "blocks/Blockformstate.h"
 #include "driver/RunProgram.h"
-#include "driver/StreamSplitter.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
-#include "uef/Wave_analysis.h"
-#include "waves/Wavesinputstate.h"
 
 namespace Tool_ns {
 
@@ -108,52 +102,49 @@ std::string Describe(const PassSettings& pass) {
   return std::string(method) + (pass.normalPhase ? ", normal phase" : ", shifted phase");
 }
 
-SoundInput_ns::SoundBase& BeginPass(const RecordingSettings& recording, const PassSettings& pass) {
+DecodingPass::DecodingPass(const RecordingSettings& recording, const PassSettings& pass,
+                           BlockProcessing_ns::BlockSink& sink) {
   using namespace SoundInput_ns;
-  using MainProgram_ns::RunSettings;
-  EndPass();
-  RunSettings = MainProgram_ns::RunSettingsRecord{};
-  RunSettings.InputName = recording.name;
-  RunSettings.MeasureWave = pass.method;
-  RunSettings.NormalPhase = pass.normalPhase;
-  RunSettings.BeepOnErrors = false;
+  settings_.InputName = recording.name;
+  settings_.MeasureWave = pass.method;
+  settings_.NormalPhase = pass.normalPhase;
+  settings_.BeepOnErrors = false;
 
   switch (recording.kind) {
-    case RecordingKind::kCsw:
+    case RecordingKind::kCsw: {
       // As varnstow does for a CSW file: its pulses, the phase settled by the source.
-      RunSettings.MeasureWave = MainProgram_ns::MeasureMethod::kCswPulses;
-      TheCSWSound.PulseInput = true;
-      TheCSWSound.NoPhaseShift = pass.normalPhase;
-      CurrentSound = &TheCSWSound;
+      settings_.MeasureWave = MainProgram_ns::MeasureMethod::kCswPulses;
+      auto csw = std::make_unique<CSWSound>();
+      csw->PulseInput = true;
+      csw->NoPhaseShift = pass.normalPhase;
+      sound_ = std::move(csw);
       break;
+    }
     case RecordingKind::kWav:
-      CurrentSound = &TheWAVSound;
+      sound_ = std::make_unique<WAVSound>();
       break;
-    case RecordingKind::kRaw:
-      TheRAWSound.SetSampleRate(recording.rawRate);
-      TheRAWSound.SetSignedSamples(recording.rawSigned);
-      CurrentSound = &TheRAWSound;
+    case RecordingKind::kRaw: {
+      auto raw = std::make_unique<RAWSound>();
+      raw->SetSampleRate(recording.rawRate);
+      raw->SetSignedSamples(recording.rawSigned);
+      sound_ = std::move(raw);
       break;
+    }
   }
-  CurrentSound->Open(recording.name);
-  MainProgram_ns::CheckInputFile();
+  sound_->Open(recording.name);
+  MainProgram_ns::CheckInputFile(recording.name);
 
-  // The decoding reports each block on the run's tee; a pass keeps quiet.
-  StreamSplitter_ns::Tee.setstate(std::ios::badbit);
-  BlockProcessing_ns::ResetDecoding();
-  UEFFormat_ns::TheUEFImage.Discard();
-  UEFFormat_ns::TheUEFImage.OpenImage("pass.uef", 10, 0);
-  WavesInput_ns::InitialiseWavesInput();
-  WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
-  return *CurrentSound;
+  image_ = std::make_unique<UEFFormat_ns::UEFFormatWriting>();
+  context_ = std::make_unique<BlockProcessing_ns::DecodingContext>(settings_, *sound_, *image_, sink);
+  BlockProcessing_ns::OpenDecodingPass(*context_, "pass.uef", {});
 }
 
-void EndPass() {
-  using namespace SoundInput_ns;
-  if (CurrentSound == &TheCSWSound || CurrentSound == &TheWAVSound || CurrentSound == &TheRAWSound)
-    CurrentSound->Close();
-  BlockProcessing_ns::SetBlockObserver(nullptr, nullptr);
-  StreamSplitter_ns::Tee.clear();
+DecodingPass::~DecodingPass() {
+  sound_->Close();
+}
+
+void DecodingPass::DecodeAll() {
+  BlockProcessing_ns::DecodeBlocks(*context_);
 }
 
 }  // namespace Tool_ns

@@ -5,12 +5,15 @@
 // the same options does.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "blocks/Decoding_context.h"
 #include "driver/CommandLine.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Tool_support.h"
+#include "uef/Wave_analysis.h"
 
 namespace Tool_ns {
 
@@ -61,23 +64,33 @@ std::vector<PassSettings> DemodulatorPasses(unsigned channels);
 // "sign, normal phase", "CSW pulses, shifted phase", "demodulator, left channel" and the like.
 std::string Describe(const PassSettings& pass);
 
-// Starts a pass: (re)opens the recording as varnstow does with these settings, refusing it with
-// varnstow's message (raised as std::runtime_error) where varnstow would, resets every part of
-// the decoding, silences its report and fills the waves window. The sound source is then
-// SoundInput_ns::CurrentSound; EndPass closes it.
-SoundInput_ns::SoundBase& BeginPass(const RecordingSettings& recording, const PassSettings& pass);
-
-// Closes the recording opened by BeginPass, removes any block observer set for the pass and
-// lets the decoding report again.
-void EndPass();
-
-// Ends the pass (EndPass) however the scope that holds it is left.
-class PassCloser {
+// One pass over a recording as varnstow makes it, with a sound source, settings, image and
+// decoding state of its own: passes share nothing, so several may run at once.
+class DecodingPass {
  public:
-  PassCloser() = default;
-  ~PassCloser() { EndPass(); }
-  PassCloser(const PassCloser&) = delete;
-  PassCloser& operator=(const PassCloser&) = delete;
+  // Opens the recording as varnstow does with these settings, refusing it with varnstow's
+  // message (raised as std::runtime_error) where varnstow would, and starts the decoding:
+  // the first waves are measured and T is set. Blocks go to sink.
+  DecodingPass(const RecordingSettings& recording, const PassSettings& pass,
+               BlockProcessing_ns::BlockSink& sink);
+  ~DecodingPass();
+  DecodingPass(const DecodingPass&) = delete;
+  DecodingPass& operator=(const DecodingPass&) = delete;
+
+  SoundInput_ns::SoundBase& Sound() { return *sound_; }
+  BlockProcessing_ns::DecodingContext& Context() { return *context_; }
+  // The settings the pass reads, as varnstow's for the same options; a -s calibration may be
+  // added before the first block.
+  MainProgram_ns::RunSettingsRecord& Settings() { return settings_; }
+
+  // Decodes the rest of the recording; each block goes to the sink.
+  void DecodeAll();
+
+ private:
+  MainProgram_ns::RunSettingsRecord settings_;
+  std::unique_ptr<SoundInput_ns::SoundBase> sound_;
+  std::unique_ptr<UEFFormat_ns::UEFFormatWriting> image_;
+  std::unique_ptr<BlockProcessing_ns::DecodingContext> context_;
 };
 
 }  // namespace Tool_ns

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <map>
 
-#include "blocks/Block_driver.h"
+#include "blocks/Decoding_context.h"
 #include "blocks/Block_header.h"
 #include "demod/Crc_repair.h"
 #include "driver/RunProgram.h"
@@ -36,17 +36,27 @@ uint8_t ByteAt(const std::vector<uint8_t>& bytes, size_t at) {
 }
 
 // Collects the blocks of one pass as the decoding writes them.
-struct Collector {
-  PassResult* result;
+class Collector final : public BlockProcessing_ns::BlockSink {
+ public:
+  explicit Collector(PassResult& result) : result_(result) {}
+  void Attach(const BlockProcessing_ns::DecodingContext& context) { context_ = &context; }
+  void Block(const BlockProcessing_ns::ByteBufferType& block,
+             const BlockProcessing_ns::BlockHeaderRecord& header) override;
+
+ private:
+  PassResult& result_;
+  const BlockProcessing_ns::DecodingContext* context_ = nullptr;
 };
 
-void CollectBlock(const BlockProcessing_ns::ByteBufferType& block, void* context) {
-  PassResult& result = *static_cast<Collector*>(context)->result;
-  const SoundInput_ns::SoundBase& sound = *SoundInput_ns::CurrentSound;
+void Collector::Block(const BlockProcessing_ns::ByteBufferType& block,
+                      const BlockProcessing_ns::BlockHeaderRecord&) {
+  PassResult& result = result_;
+  const SoundInput_ns::SoundBase& sound = context_->Source;
   // The source has delivered the waves still in the window: the block ended before them.
   uint64_t ahead = 0;
-  for (uint32_t k = 0; k < WavesInput_ns::WavesLeft(); ++k)
-    ahead += WavesInput_ns::WaveAt(static_cast<uint8_t>(k)).Length();
+  const WavesInput_ns::WavesInputState& waves = context_->Waves;
+  for (uint32_t k = 0; k < WavesInput_ns::WavesLeft(waves); ++k)
+    ahead += WavesInput_ns::WaveAt(waves, static_cast<uint8_t>(k)).Length();
   const uint64_t end = sound.Position > ahead ? sound.Position - ahead : 0;
   FoundBlock found;
   found.bytes.assign(block.Bytes.begin(), block.Bytes.begin() + block.Fill);
@@ -96,12 +106,12 @@ BlockIdentity IdentifyBlock(const std::vector<uint8_t>& bytes) {
 PassResult RunPass(const RecordingSettings& recording, const PassSettings& pass) {
   PassResult result;
   result.settings = pass;
-  Collector collector{&result};
-  PassCloser closer;
-  SoundInput_ns::SoundBase& sound = BeginPass(recording, pass);
+  Collector collector(result);
+  DecodingPass decoding(recording, pass, collector);
+  collector.Attach(decoding.Context());
+  SoundInput_ns::SoundBase& sound = decoding.Sound();
   result.sampleRate = sound.SampleRate;
-  BlockProcessing_ns::SetBlockObserver(CollectBlock, &collector);
-  BlockProcessing_ns::DecodeBlocks();
+  decoding.DecodeAll();
   if (sound.SampleRate != 0)
     result.lengthSeconds = static_cast<double>(sound.Position) / sound.SampleRate;
   return result;
@@ -424,12 +434,12 @@ void BuildImage(const Recovery& recovery, const std::string& imageName,
   TheUEFImage.Discard();
   TheUEFImage.OpenImage(imageName, 10, 0);
   for (const std::string& origin : origins)
-    MainProgram_ns::WriteOriginText(origin);
+    TheUEFImage.WriteOriginText(origin);
   if (wholeTape != nullptr) {
     WriteWholeTape(recovery, *wholeTape);
     return;
   }
-  BlockProcessing_ns::ResetBlockDriver();
+  bool firstBlockPending = true;
   // Blocks read at another rate than 1200 baud go in after a chunk that sets their rate, and
   // a chunk that sets 1200 again follows them.
   uint16_t baud = 1200;
@@ -443,11 +453,11 @@ void BuildImage(const Recovery& recovery, const std::string& imageName,
   };
   for (const MergedBlock& block : recovery.blocks) {
     setBaud(block.baud);
-    BlockProcessing_ns::WriteLeadTone();
+    BlockProcessing_ns::WriteLeadTone(TheUEFImage, firstBlockPending);
     TheUEFImage.WriteChunk(UEFFormat_ns::kImplicitDataChunk,
                            static_cast<uint32_t>(block.bytes.size()), block.bytes.data());
     if (block.identity.Last())
-      BlockProcessing_ns::WriteFileTrailer();
+      BlockProcessing_ns::WriteFileTrailer(TheUEFImage);
   }
   setBaud(1200);
 }

@@ -433,22 +433,24 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording) {
   PassSettings pass;
   if (recording.kind == RecordingKind::kCsw)
     pass = PassesFor(RecordingKind::kCsw).front();
-  PassCloser closer;
-  SoundInput_ns::SoundBase& sound = BeginPass(recording, pass);
+  BlockProcessing_ns::NoBlockSink noBlocks;
+  DecodingPass decoding(recording, pass, noBlocks);
+  SoundInput_ns::SoundBase& sound = decoding.Sound();
   const double rate = sound.SampleRate != 0 ? sound.SampleRate : 1.0;
   std::vector<double> halves;
   halves.reserve(1u << 20);
   using namespace WavesInput_ns;
-  while (WavesLeft() > 0) {
-    const DelaysElementType& wave = WaveAt(0);
+  WavesInputState& waves = decoding.Context().Waves;
+  while (WavesLeft(waves) > 0) {
+    const DelaysElementType& wave = WaveAt(waves, 0);
     if (wave.FirstHalf != 0)
       halves.push_back(wave.FirstHalf / rate);
     if (wave.SecondHalf != 0)
       halves.push_back(wave.SecondHalf / rate);
-    if (SoundInput_ns::CurrentSound->AtEnd())
-      DropCurrentWave();
+    if (sound.AtEnd())
+      DropCurrentWave(waves);
     else
-      AdvanceWaves(1);
+      AdvanceWaves(waves, 1);
   }
   return halves;
 }

@@ -93,6 +93,11 @@ void UEFFormatWriting::WriteChunk(uint16_t id, uint32_t length, const uint8_t* d
   CheckWritten(*this);
 }
 
+void UEFFormatWriting::WriteOriginText(const std::string& text) {
+  WriteChunk(kOriginChunk, static_cast<uint32_t>(text.size() + 1),
+             reinterpret_cast<const uint8_t*>(text.c_str()));
+}
+
 void UEFFormatWriting::WriteBaseFrequencyPlaceholder() {
   static const uint8_t kZero[4] = {0, 0, 0, 0};
   WriteChunk(kBaseFrequencyChunk, sizeof kZero, kZero);

@@ -33,6 +33,9 @@ class UEFFormatWriting : public SoundInput_ns::SoundOutputFileImplementation<std
   // Appends one chunk. Raises "File writing error" when the memory stream fails.
   void WriteChunk(uint16_t id, uint32_t length, const uint8_t* data);
 
+  // An origin chunk holding text and its terminating 0.
+  void WriteOriginText(const std::string& text);
+
   // A change of base frequency to 0, written when the input ends inside a carrier tone that
   // held a dummy byte.
   void WriteBaseFrequencyPlaceholder();

@@ -13,9 +13,6 @@
 namespace WavesInput_ns {
 namespace {
 
-using MainProgram_ns::RunSettings;
-using SoundInput_ns::CurrentSound;
-
 // Strength thresholds: a half of a cycle is signal, not noise, when one of its samples
 // reaches them. The sign method looks at the level on either side of zero, the peak method at
 // the swing between turning points.
@@ -205,36 +202,38 @@ void SignCycles(SoundInput_ns::FileSampleCursor& cursor, uint32_t& first, uint32
 
 // The halves are counted in locals, which stay in registers, and added to the wave at the end.
 template <class Source>
-void MeasureSignFrom(DelaysElementType& wave) {
-  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
+void MeasureSignFrom(WavesInputState& input, DelaysElementType& wave) {
+  auto cursor = Cursor(static_cast<Source&>(*input.Source));
   uint32_t first = 0;
   uint32_t second = 0;
-  if (RunSettings.NormalPhase) {
-    SignCycles<true>(cursor, first, second, RunSettings.CardInput);
+  const bool cardInput = input.Settings->CardInput;
+  if (input.Settings->NormalPhase) {
+    SignCycles<true>(cursor, first, second, cardInput);
   } else {
-    SignCycles<false>(cursor, first, second, RunSettings.CardInput);
+    SignCycles<false>(cursor, first, second, cardInput);
   }
   wave.FirstHalf += first;
   wave.SecondHalf += second;
 }
 
 template <class Source>
-void MeasurePeakFrom(DelaysElementType& wave) {
-  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
+void MeasurePeakFrom(WavesInputState& input, DelaysElementType& wave) {
+  auto cursor = Cursor(static_cast<Source&>(*input.Source));
   uint32_t first = 0;
   uint32_t second = 0;
-  if (RunSettings.NormalPhase) {
-    PeakCycles<true>(cursor, first, second, RunSettings.CardInput);
+  const bool cardInput = input.Settings->CardInput;
+  if (input.Settings->NormalPhase) {
+    PeakCycles<true>(cursor, first, second, cardInput);
   } else {
-    PeakCycles<false>(cursor, first, second, RunSettings.CardInput);
+    PeakCycles<false>(cursor, first, second, cardInput);
   }
   wave.FirstHalf += first;
   wave.SecondHalf += second;
 }
 
 template <class Source>
-void MeasureCswPulsesFrom(DelaysElementType& wave) {
-  Source& source = static_cast<Source&>(*CurrentSound);
+void MeasureCswPulsesFrom(WavesInputState& input, DelaysElementType& wave) {
+  Source& source = static_cast<Source&>(*input.Source);
   wave.FirstHalf = source.NextPulse();
   wave.SecondHalf = source.NextPulse();
 }
@@ -257,9 +256,10 @@ inline void AppendOne(WavesBufferType& waves, Measure&& measure) {
 }
 
 template <class Source, bool kNormalPhase>
-void AppendSignWavesIn(WavesBufferType& waves, uint8_t n) {
-  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
-  const bool cardInput = RunSettings.CardInput;
+void AppendSignWavesIn(WavesInputState& input, uint8_t n) {
+  auto cursor = Cursor(static_cast<Source&>(*input.Source));
+  const bool cardInput = input.Settings->CardInput;
+  WavesBufferType& waves = input.Window;
   for (uint8_t i = 0; i < n; ++i) {
     AppendOne(waves, [&](uint32_t& first, uint32_t& second) {
       SignCycles<kNormalPhase>(cursor, first, second, cardInput);
@@ -268,18 +268,19 @@ void AppendSignWavesIn(WavesBufferType& waves, uint8_t n) {
 }
 
 template <class Source>
-void AppendSignWaves(WavesBufferType& waves, uint8_t n) {
-  if (RunSettings.NormalPhase) {
-    AppendSignWavesIn<Source, true>(waves, n);
+void AppendSignWaves(WavesInputState& input, uint8_t n) {
+  if (input.Settings->NormalPhase) {
+    AppendSignWavesIn<Source, true>(input, n);
   } else {
-    AppendSignWavesIn<Source, false>(waves, n);
+    AppendSignWavesIn<Source, false>(input, n);
   }
 }
 
 template <class Source, bool kNormalPhase>
-void AppendPeakWavesIn(WavesBufferType& waves, uint8_t n) {
-  auto cursor = Cursor(static_cast<Source&>(*CurrentSound));
-  const bool cardInput = RunSettings.CardInput;
+void AppendPeakWavesIn(WavesInputState& input, uint8_t n) {
+  auto cursor = Cursor(static_cast<Source&>(*input.Source));
+  const bool cardInput = input.Settings->CardInput;
+  WavesBufferType& waves = input.Window;
   for (uint8_t i = 0; i < n; ++i) {
     AppendOne(waves, [&](uint32_t& first, uint32_t& second) {
       PeakCycles<kNormalPhase>(cursor, first, second, cardInput);
@@ -288,11 +289,11 @@ void AppendPeakWavesIn(WavesBufferType& waves, uint8_t n) {
 }
 
 template <class Source>
-void AppendPeakWaves(WavesBufferType& waves, uint8_t n) {
-  if (RunSettings.NormalPhase) {
-    AppendPeakWavesIn<Source, true>(waves, n);
+void AppendPeakWaves(WavesInputState& input, uint8_t n) {
+  if (input.Settings->NormalPhase) {
+    AppendPeakWavesIn<Source, true>(input, n);
   } else {
-    AppendPeakWavesIn<Source, false>(waves, n);
+    AppendPeakWavesIn<Source, false>(input, n);
   }
 }
 
@@ -319,8 +320,9 @@ class PulseReader<SoundInput_ns::CSWSound> {
 };
 
 template <class Source>
-void AppendCswWaves(WavesBufferType& waves, uint8_t n) {
-  PulseReader<Source> pulses(static_cast<Source&>(*CurrentSound));
+void AppendCswWaves(WavesInputState& input, uint8_t n) {
+  PulseReader<Source> pulses(static_cast<Source&>(*input.Source));
+  WavesBufferType& waves = input.Window;
   for (uint8_t i = 0; i < n; ++i) {
     AppendOne(waves, [&](uint32_t& first, uint32_t& second) {
       first = pulses.Next();
@@ -357,51 +359,51 @@ MeasureFunction SelectFor(MainProgram_ns::MeasureMethod method) {
 
 }  // namespace
 
-void MeasureSign(DelaysElementType& wave) {
-  MeasureSignFrom<SoundInput_ns::SoundBase>(wave);
+void MeasureSign(WavesInputState& input, DelaysElementType& wave) {
+  MeasureSignFrom<SoundInput_ns::SoundBase>(input, wave);
 }
 
-void MeasurePeak(DelaysElementType& wave) {
-  MeasurePeakFrom<SoundInput_ns::SoundBase>(wave);
+void MeasurePeak(WavesInputState& input, DelaysElementType& wave) {
+  MeasurePeakFrom<SoundInput_ns::SoundBase>(input, wave);
 }
 
-void MeasureCswPulses(DelaysElementType& wave) {
-  MeasureCswPulsesFrom<SoundInput_ns::SoundBase>(wave);
+void MeasureCswPulses(WavesInputState& input, DelaysElementType& wave) {
+  MeasureCswPulsesFrom<SoundInput_ns::SoundBase>(input, wave);
 }
 
+// The source classes are final, so the calls inside the chosen function are direct.
 MeasureFunction SelectMeasurement(MainProgram_ns::MeasureMethod method,
-                                  SoundInput_ns::SoundBase* source) {
+                                  const SoundInput_ns::SoundBase& source) {
   using namespace SoundInput_ns;
-  // The source classes are final, so the calls inside the chosen function are direct.
-  if (source == &TheRAWSound) {
-    return SelectFor<RAWSound>(method);
-  }
-  if (source == &TheWAVSound) {
-    return SelectFor<WAVSound>(method);
-  }
-  if (source == &TheCSWSound) {
-    return SelectFor<CSWSound>(method);
-  }
-  if (source == &TheCardSound) {
-    return SelectFor<CardSound>(method);
+  switch (source.Kind()) {
+    case SourceKind::kRaw:
+      return SelectFor<RAWSound>(method);
+    case SourceKind::kWav:
+      return SelectFor<WAVSound>(method);
+    case SourceKind::kCsw:
+      return SelectFor<CSWSound>(method);
+    case SourceKind::kCard:
+      return SelectFor<CardSound>(method);
+    case SourceKind::kOther:
+      break;
   }
   return SelectFor<SoundBase>(method);
 }
 
 AppendFunction SelectAppending(MainProgram_ns::MeasureMethod method,
-                               SoundInput_ns::SoundBase* source) {
+                               const SoundInput_ns::SoundBase& source) {
   using namespace SoundInput_ns;
-  if (source == &TheRAWSound) {
-    return AppendingFor<RAWSound>(method);
-  }
-  if (source == &TheWAVSound) {
-    return AppendingFor<WAVSound>(method);
-  }
-  if (source == &TheCSWSound) {
-    return AppendingFor<CSWSound>(method);
-  }
-  if (source == &TheCardSound) {
-    return AppendingFor<CardSound>(method);
+  switch (source.Kind()) {
+    case SourceKind::kRaw:
+      return AppendingFor<RAWSound>(method);
+    case SourceKind::kWav:
+      return AppendingFor<WAVSound>(method);
+    case SourceKind::kCsw:
+      return AppendingFor<CSWSound>(method);
+    case SourceKind::kCard:
+      return AppendingFor<CardSound>(method);
+    case SourceKind::kOther:
+      break;
   }
   return AppendingFor<SoundBase>(method);
 }

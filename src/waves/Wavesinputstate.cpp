@@ -8,13 +8,7 @@
 
 namespace WavesInput_ns {
 
-WavesBufferType Waves;
-
 namespace {
-
-double referenceWaveLength = 0;
-// The measurement chosen for this run, bound to its source when the window is first filled.
-AppendFunction append = nullptr;
 
 constexpr double kReferenceFrequency = 1200;
 
@@ -24,31 +18,16 @@ void WavesBufferType::RaiseFull() {
   throw std::logic_error("The waves window is full");
 }
 
-void ResetWavesInput() {
-  Waves.Clear();
-  referenceWaveLength = 0;
-  append = nullptr;
+void ResetWavesInput(WavesInputState& input) {
+  input.Window.Clear();
+  input.ReferenceLength = 0;
+  input.Append = nullptr;
 }
 
-void InitialiseWavesInput() {
-  Waves.Clear();
-  append = SelectAppending(MainProgram_ns::RunSettings.MeasureWave, SoundInput_ns::CurrentSound);
-  AppendWaves(kWavesWindow);
-}
-
-void AppendWaves(uint8_t n) {
-  // Once the source is exhausted every measurement comes back empty: the window then stops
-  // growing. A last partial wave is kept.
-  append(Waves, n);
-}
-
-void AdvanceWaves(uint8_t n) {
-  Waves.PopFront(n);
-  AppendWaves(n);
-}
-
-void DropCurrentWave() {
-  Waves.PopFront();
+void InitialiseWavesInput(WavesInputState& input) {
+  input.Window.Clear();
+  input.Append = SelectAppending(input.Settings->MeasureWave, *input.Source);
+  AppendWaves(input, kWavesWindow);
 }
 
 void RaiseUnderrun() {
@@ -57,28 +36,27 @@ void RaiseUnderrun() {
       "command line used, the input file and LOG file.");
 }
 
-double ReferenceWaveLength() {
-  return referenceWaveLength;
-}
-
-void ApplyWavelengthCalibration(int16_t fileNumber) {
-  auto& calibrations = MainProgram_ns::RunSettings.Calibrations;
-  const double sampleRate = static_cast<int32_t>(SoundInput_ns::CurrentSound->SampleRate);
+void ApplyWavelengthCalibration(WavesInputState& input, int16_t fileNumber) {
+  auto& calibrations = input.Settings->Calibrations;
+  const double sampleRate = static_cast<int32_t>(input.Source->SampleRate);
   const auto entry = calibrations.find(fileNumber);
   if (entry == calibrations.end()) {
-    referenceWaveLength = sampleRate * (1 / kReferenceFrequency);
+    input.ReferenceLength = sampleRate * (1 / kReferenceFrequency);
     return;
   }
-  referenceWaveLength = sampleRate / entry->second.BaudRate;
+  input.ReferenceLength = sampleRate / entry->second.BaudRate;
   entry->second.Applied = true;
 }
 
-void CalibrationStep(int16_t fileNumber, uint64_t runningSampleCount) {
-  AdvanceWaves(1);
-  const auto& calibrations = MainProgram_ns::RunSettings.Calibrations;
+void CalibrationStep(WavesInputState& input, int16_t fileNumber, uint64_t runningSampleCount) {
+  AdvanceWaves(input, 1);
+  const auto& calibrations = input.Settings->Calibrations;
+  if (calibrations.empty()) {
+    return;
+  }
   const auto entry = calibrations.find(fileNumber);
   if (entry != calibrations.end() && !entry->second.Applied && runningSampleCount == 0) {
-    ApplyWavelengthCalibration(fileNumber);
+    ApplyWavelengthCalibration(input, fileNumber);
   }
 }
 

@@ -4,6 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "driver/CommandLine.h"
+
+namespace SoundInput_ns {
+class SoundBase;
+}
+
 namespace WavesInput_ns {
 
 // One wave: the lengths in samples of its two halves (for a CSW source, of its two pulses).
@@ -62,55 +68,84 @@ class WavesBufferType {
 // How many waves the window holds ahead of the decoding while the sound lasts.
 inline constexpr uint8_t kWavesWindow = 22;
 
+struct WavesInputState;
+
+// Measures up to n more waves at the back of the input's window, each from the input's
+// source (see waves/Wave_measurement.h).
+using AppendFunction = void (*)(WavesInputState& input, uint8_t n);
+
+// Everything the waves input of one decoding pass keeps: the window of measured waves, the
+// reference wave length T, the measurement bound to the source, and what it reads: the sound
+// source and the run's settings (the measurement method, the phase, live input, and the -s
+// calibrations, whose Applied flags it sets). Passes over different sources, each with a
+// state of its own, may run at the same time.
+struct WavesInputState {
+  WavesInputState(SoundInput_ns::SoundBase& source, MainProgram_ns::RunSettingsRecord& settings)
+      : Source(&source), Settings(&settings) {}
+
+  WavesBufferType Window;
+  double ReferenceLength = 0;
+  AppendFunction Append = nullptr;  // bound by InitialiseWavesInput
+  SoundInput_ns::SoundBase* Source;
+  MainProgram_ns::RunSettingsRecord* Settings;
+};
+
 // Empties the window and forgets the reference wave length, for a new decoding pass.
-void ResetWavesInput();
+void ResetWavesInput(WavesInputState& input);
 
 // Measures the first 22 waves into the empty window. Called once after the source is opened.
-void InitialiseWavesInput();
+void InitialiseWavesInput(WavesInputState& input);
 
 // Measures up to n more waves at the back of the window; fewer once the source has run dry.
-void AppendWaves(uint8_t n);
+inline void AppendWaves(WavesInputState& input, uint8_t n) {
+  // Once the source is exhausted every measurement comes back empty: the window then stops
+  // growing. A last partial wave is kept.
+  input.Append(input, n);
+}
 
 // Removes the first n waves (1 to 127; the caller guarantees they exist) and measures n more.
-void AdvanceWaves(uint8_t n);
+inline void AdvanceWaves(WavesInputState& input, uint8_t n) {
+  input.Window.PopFront(n);
+  AppendWaves(input, n);
+}
 
 // Removes the current wave without measuring another: for walking the last buffered waves
 // once the source has ended. The window must not be empty.
-void DropCurrentWave();
-
-// The window itself, read through the accessors below, which are inline because the block
-// decoding calls them for every wave.
-extern WavesBufferType Waves;
+inline void DropCurrentWave(WavesInputState& input) {
+  input.Window.PopFront();
+}
 
 // The wave k places after the current one. Call CheckWave(k) first unless it surely exists.
-inline const DelaysElementType& WaveAt(uint8_t k) {
-  return Waves[k];
+inline const DelaysElementType& WaveAt(const WavesInputState& input, uint8_t k) {
+  return input.Window[k];
 }
 
 // The number of waves in the window, the current one included.
-inline uint32_t WavesLeft() {
-  return static_cast<uint32_t>(Waves.Size());
+inline uint32_t WavesLeft(const WavesInputState& input) {
+  return static_cast<uint32_t>(input.Window.Size());
 }
 
 [[noreturn]] void RaiseUnderrun();
 
 // Raises std::logic_error with the underrun message when wave k is not in the window.
-inline void CheckWave(uint8_t k) {
-  if (k >= Waves.Size()) {
+inline void CheckWave(const WavesInputState& input, uint8_t k) {
+  if (k >= input.Window.Size()) {
     RaiseUnderrun();
   }
 }
 
 // T: the expected length in samples of one long wave (one cycle of the reference frequency).
-double ReferenceWaveLength();
+inline double ReferenceWaveLength(const WavesInputState& input) {
+  return input.ReferenceLength;
+}
 
 // Sets T for fileNumber: the sample rate over the -s baud rate given for that file (marking
 // the calibration applied), or else over 1200.
-void ApplyWavelengthCalibration(int16_t fileNumber);
+void ApplyWavelengthCalibration(WavesInputState& input, int16_t fileNumber);
 
 // One wave skipped by the carrier search: advances the window by one wave, then applies a
 // calibration that is pending for fileNumber when the search's running sample count is 0
 // (that is, between blocks).
-void CalibrationStep(int16_t fileNumber, uint64_t runningSampleCount);
+void CalibrationStep(WavesInputState& input, int16_t fileNumber, uint64_t runningSampleCount);
 
 }  // namespace WavesInput_ns

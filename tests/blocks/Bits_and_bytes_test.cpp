@@ -107,38 +107,39 @@ class BytesTest : public ::testing::Test {
  protected:
   void Load(const WaveList& waves) {
     source_ = std::make_unique<PulseSource>(waves.Pulses(), TestSupport::kPulseTestRate);
-    TestSupport::PrepareDecoding(*source_, MeasureMethod::kCswPulses);
+    context_ = &TestSupport::PrepareDecoding(*source_, MeasureMethod::kCswPulses);
   }
   std::unique_ptr<PulseSource> source_;
+  BlockProcessing_ns::DecodingContext* context_ = nullptr;
 };
 
 TEST_F(BytesTest, ShortThenLongIsAnUnreadableBitOfTwoWaves) {
   Load(WaveList().Add(kShort).Add(kLong).Add(kLong, 30));
   uint8_t offset = 0;
   bool unreadable = false;
-  EXPECT_EQ(BlockProcessing_ns::ReadBit(offset, unreadable), BlockProcessing_ns::kUnreadableBit);
+  EXPECT_EQ(BlockProcessing_ns::ReadBit(*context_, offset, unreadable), BlockProcessing_ns::kUnreadableBit);
   EXPECT_TRUE(unreadable);
   EXPECT_EQ(offset, 2);
   // The flag is never cleared by a good bit.
-  EXPECT_EQ(BlockProcessing_ns::ReadBit(offset, unreadable), 0);
+  EXPECT_EQ(BlockProcessing_ns::ReadBit(*context_, offset, unreadable), 0);
   EXPECT_TRUE(unreadable);
   EXPECT_EQ(offset, 3);
 }
 
 TEST_F(BytesTest, ZeroAndFFTakeElevenAndNineteenWaves) {
   Load(WaveList().Byte(0x00).Byte(0xFF).Byte(0x5A).Add(kShort, 40));
-  auto byte = BlockProcessing_ns::ReadStandardByte();
+  auto byte = BlockProcessing_ns::ReadStandardByte(*context_);
   ASSERT_FALSE(byte.Failed);
   EXPECT_EQ(byte.Byte, 0x00);
   EXPECT_EQ(byte.WavesUsed, 11);
   EXPECT_EQ(byte.BitsUsed, 10);
-  WavesInput_ns::AdvanceWaves(byte.WavesUsed);
-  byte = BlockProcessing_ns::ReadStandardByte();
+  WavesInput_ns::AdvanceWaves(context_->Waves, byte.WavesUsed);
+  byte = BlockProcessing_ns::ReadStandardByte(*context_);
   ASSERT_FALSE(byte.Failed);
   EXPECT_EQ(byte.Byte, 0xFF);
   EXPECT_EQ(byte.WavesUsed, 19);
-  WavesInput_ns::AdvanceWaves(byte.WavesUsed);
-  byte = BlockProcessing_ns::ReadStandardByte();
+  WavesInput_ns::AdvanceWaves(context_->Waves, byte.WavesUsed);
+  byte = BlockProcessing_ns::ReadStandardByte(*context_);
   ASSERT_FALSE(byte.Failed);
   EXPECT_EQ(byte.Byte, 0x5A);  // least significant bit first
   EXPECT_EQ(byte.WavesUsed, 15);
@@ -147,11 +148,11 @@ TEST_F(BytesTest, ZeroAndFFTakeElevenAndNineteenWaves) {
 TEST_F(BytesTest, TwentyWavesAreNeededToTryAByte) {
   // 0x00 needs 11 waves, but fewer than 20 in the window means no attempt at all.
   Load(WaveList().Byte(0x00).Add(kShort, 8));
-  ASSERT_EQ(WavesInput_ns::WavesLeft(), 19u);
-  EXPECT_TRUE(BlockProcessing_ns::ReadStandardByte().Failed);
+  ASSERT_EQ(WavesInput_ns::WavesLeft(context_->Waves), 19u);
+  EXPECT_TRUE(BlockProcessing_ns::ReadStandardByte(*context_).Failed);
   Load(WaveList().Byte(0x00).Add(kShort, 9));
-  ASSERT_EQ(WavesInput_ns::WavesLeft(), 20u);
-  EXPECT_FALSE(BlockProcessing_ns::ReadStandardByte().Failed);
+  ASSERT_EQ(WavesInput_ns::WavesLeft(context_->Waves), 20u);
+  EXPECT_FALSE(BlockProcessing_ns::ReadStandardByte(*context_).Failed);
 }
 
 TEST_F(BytesTest, FramingErrorsFail) {
@@ -162,13 +163,13 @@ TEST_F(BytesTest, FramingErrorsFail) {
     badStart.Add(kLong);
   badStart.Add(kShort, 2).Add(kShort, 20);
   Load(badStart);
-  auto byte = BlockProcessing_ns::ReadStandardByte();
+  auto byte = BlockProcessing_ns::ReadStandardByte(*context_);
   EXPECT_TRUE(byte.Failed);
   EXPECT_TRUE(byte.Unreadable);
 
   // A carrier tone read as a byte fails: its start bit is 1.
   Load(WaveList().Add(kShort, 40));
-  byte = BlockProcessing_ns::ReadStandardByte();
+  byte = BlockProcessing_ns::ReadStandardByte(*context_);
   EXPECT_TRUE(byte.Failed);
   EXPECT_FALSE(byte.Unreadable);
 
@@ -177,7 +178,7 @@ TEST_F(BytesTest, FramingErrorsFail) {
   for (int bit = 0; bit < 10; ++bit)
     badStop.Add(kLong);
   Load(badStop.Add(kShort, 20));
-  EXPECT_TRUE(BlockProcessing_ns::ReadStandardByte().Failed);
+  EXPECT_TRUE(BlockProcessing_ns::ReadStandardByte(*context_).Failed);
 }
 
 }  // namespace

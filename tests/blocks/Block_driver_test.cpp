@@ -40,10 +40,10 @@ class DecodeBlocks : public ::testing::Test {
         std::make_unique<PulseSource>(TestSupport::PulsesOf(tape), TestSupport::kPulseTestRate);
     TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses, true,
                                  report_ / "report.log");
-    MainProgram_ns::RunSettings.BeepOnErrors = false;
-    BlockProcessing_ns::DecodeBlocks();
+    TestSupport::CurrentDecoding().settings.BeepOnErrors = false;
+    BlockProcessing_ns::DecodeBlocks(TestSupport::CurrentDecoding().Context());
     reportText_ = TestSupport::FinishReport(report_ / "report.log");
-    return TestSupport::ParseChunks(UEFFormat_ns::TheUEFImage.ImageBytes());
+    return TestSupport::ParseChunks(TestSupport::CurrentDecoding().image.ImageBytes());
   }
 
   TestSupport::TempFolder report_;
@@ -85,7 +85,7 @@ TEST_F(DecodeBlocks, TwoFilesGetTheirTonesGapsAndReportLines) {
             "Found :       GAME 01\tChecksum ok\n"
             "Found :       GAME 02\tChecksum ok, last block flag\n"
             "Found :       DATA 00\tChecksum ok, last block flag\n");
-  EXPECT_EQ(BlockProcessing_ns::BlockFormState.FileNumber, 3);
+  EXPECT_EQ(TestSupport::CurrentDecoding().Context().Form.FileNumber, 3);
 }
 
 TEST_F(DecodeBlocks, NoReadableBlockWritesNothing) {
@@ -183,8 +183,8 @@ TEST_F(DecodeBlocks, HostileInputsDecodeWithoutFailure) {
   for (int i = 0; i < 200000; ++i)
     noise.push_back(length(random));
   source_ = std::make_unique<PulseSource>(noise, TestSupport::kPulseTestRate);
-  TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses);
-  EXPECT_NO_THROW(BlockProcessing_ns::DecodeBlocks());
+  auto& context = TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses);
+  EXPECT_NO_THROW(BlockProcessing_ns::DecodeBlocks(context));
 
   auto pointsPast = BlockBytes(Describe("FAR", 0, 0, 16));
   pointsPast[4 + 2 + 10] = 0xFF;

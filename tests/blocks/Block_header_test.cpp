@@ -41,10 +41,12 @@ TEST(BlockChecksum, KnownAnswers) {
 TEST(ChecksumFailed, GoodBlocksPassAndTheHeaderIsFound) {
   auto buffer = BufferOf(Block("GAME", 0x12, 0x80, 256));
   EXPECT_FALSE(ChecksumFailed(*buffer));
-  EXPECT_EQ(BlockProcessing_ns::HeaderOffset, 6u);
-  EXPECT_EQ(BlockProcessing_ns::BlockNumber(*buffer), 0x12);
-  EXPECT_EQ(BlockProcessing_ns::DataLength(*buffer), 256);
-  EXPECT_TRUE(BlockProcessing_ns::LastBlockFlag(*buffer));
+  const auto game = BlockProcessing_ns::ParseBlockHeader(*buffer);
+  EXPECT_EQ(game.HeaderOffset, 6u);
+  EXPECT_EQ(game.Number, 0x12);
+  EXPECT_EQ(game.Length, 256);
+  EXPECT_TRUE(game.LastBlock());
+  EXPECT_EQ(BlockProcessing_ns::BlockName(*buffer, game), "GAME");
 
   // An empty name: the header starts at 2 and its CRC covers 18 bytes.
   std::vector<uint8_t> noName = {0x2A, 0x00};
@@ -56,8 +58,10 @@ TEST(ChecksumFailed, GoodBlocksPassAndTheHeaderIsFound) {
   noName.push_back(static_cast<uint8_t>(crc));
   auto empty = BufferOf(noName);
   EXPECT_FALSE(ChecksumFailed(*empty));
-  EXPECT_EQ(BlockProcessing_ns::HeaderOffset, 2u);
-  EXPECT_EQ(BlockProcessing_ns::BlockNumber(*empty), 3);
+  const auto nameless = BlockProcessing_ns::ParseBlockHeader(*empty);
+  EXPECT_EQ(nameless.HeaderOffset, 2u);
+  EXPECT_EQ(nameless.Number, 3);
+  EXPECT_EQ(BlockProcessing_ns::BlockName(*empty, nameless), "");
 }
 
 TEST(ChecksumFailed, DamageAnywhereFails) {
@@ -125,7 +129,7 @@ TEST(ChecksumFailed, BytesAfterTheDataCrcDoNotMatter) {
   twoBlocks.insert(twoBlocks.end(), second.begin(), second.end());
   auto buffer = BufferOf(twoBlocks);
   EXPECT_FALSE(ChecksumFailed(*buffer));
-  EXPECT_EQ(BlockProcessing_ns::BlockNumber(*buffer), 0);
+  EXPECT_EQ(BlockProcessing_ns::ParseBlockHeader(*buffer).Number, 0);
 }
 
 }  // namespace

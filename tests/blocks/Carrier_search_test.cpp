@@ -9,9 +9,6 @@
 
 namespace {
 
-using BlockProcessing_ns::BlockBuffer;
-using BlockProcessing_ns::JoinBuffer;
-using BlockProcessing_ns::PilotTone;
 using TapeBuilder_ns::TapeWriter;
 using TestSupport::PulseSource;
 
@@ -20,19 +17,20 @@ class CarrierSearch : public ::testing::Test {
   void Load(const TapeWriter& writer) {
     source_ = std::make_unique<PulseSource>(TestSupport::PulsesOf(writer.Result()),
                                             TestSupport::kPulseTestRate);
-    TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses);
+    context_ = &TestSupport::PrepareDecoding(*source_, MainProgram_ns::MeasureMethod::kCswPulses);
   }
 
   // The bytes of the next block, or nothing once the sound has run out.
   std::vector<uint8_t> NextBlock() {
-    BlockProcessing_ns::ReadNextBlock();
-    std::vector<uint8_t> bytes(BlockBuffer.Bytes.begin(),
-                               BlockBuffer.Bytes.begin() + BlockBuffer.Fill);
-    BlockBuffer.Empty();
+    BlockProcessing_ns::ReadNextBlock(*context_);
+    auto& block = context_->Driver.BlockBuffer;
+    std::vector<uint8_t> bytes(block.Bytes.begin(), block.Bytes.begin() + block.Fill);
+    block.Empty();
     return bytes;
   }
 
   std::unique_ptr<PulseSource> source_;
+  BlockProcessing_ns::DecodingContext* context_ = nullptr;
 };
 
 const std::vector<uint8_t> kBytes = {0x2A, 0x41, 0x42, 0x00, 0x13, 0x37};
@@ -40,7 +38,7 @@ const std::vector<uint8_t> kBytes = {0x2A, 0x41, 0x42, 0x00, 0x13, 0x37};
 TEST_F(CarrierSearch, SevenShortWavesMakeACarrierAndSixDoNot) {
   Load(TapeWriter().Cycles(1200, 3).Cycles(2400, 6).Bytes(kBytes).Carrier(30).Gap(0.1));
   EXPECT_TRUE(NextBlock().empty());
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 0u);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(context_->Waves), 0u);
 
   Load(TapeWriter().Cycles(1200, 3).Cycles(2400, 7).Bytes(kBytes).Carrier(30).Gap(0.1));
   EXPECT_EQ(NextBlock(), kBytes);
@@ -48,24 +46,24 @@ TEST_F(CarrierSearch, SevenShortWavesMakeACarrierAndSixDoNot) {
 
 TEST_F(CarrierSearch, DummyByteInsideTheCarrierIsSkippedAndHeldBytesAreKept) {
   Load(TapeWriter().Carrier(50).DummyByte().Carrier(50).Bytes(kBytes).Carrier(30).Gap(0.1));
-  JoinBuffer.Fill = 5;
+  context_->Driver.JoinBuffer.Fill = 5;
   EXPECT_EQ(NextBlock(), kBytes);
-  EXPECT_EQ(JoinBuffer.Fill, 5u);
+  EXPECT_EQ(context_->Driver.JoinBuffer.Fill, 5u);
 }
 
 TEST_F(CarrierSearch, LoneByteOtherThanTheDummyIsDroppedWithTheHeldBytes) {
   Load(TapeWriter().Carrier(50).Byte(0x55).Carrier(50).Bytes(kBytes).Carrier(30).Gap(0.1));
-  JoinBuffer.Fill = 5;
+  context_->Driver.JoinBuffer.Fill = 5;
   EXPECT_EQ(NextBlock(), kBytes);
-  EXPECT_EQ(JoinBuffer.Fill, 0u);
+  EXPECT_EQ(context_->Driver.JoinBuffer.Fill, 0u);
 }
 
 TEST_F(CarrierSearch, CarrierRightAfterABlockIsCountedWithoutANewSearch) {
   const std::vector<uint8_t> second = {0x2A, 0x7F, 0x01};
   Load(TapeWriter().Carrier(40).Bytes(kBytes).Carrier(40).Bytes(second).Carrier(30).Gap(0.1));
   EXPECT_EQ(NextBlock(), kBytes);
-  EXPECT_TRUE(PilotTone.PilotRunning);
-  EXPECT_EQ(PilotTone.PilotWaveCount, 2);
+  EXPECT_TRUE(context_->PilotTone.PilotRunning);
+  EXPECT_EQ(context_->PilotTone.PilotWaveCount, 2);
   EXPECT_EQ(NextBlock(), second);
   EXPECT_TRUE(NextBlock().empty());
 }
@@ -91,7 +89,7 @@ TEST_F(CarrierSearch, StrayWavesBetweenBlocksAreSkipped) {
 TEST_F(CarrierSearch, SoundEndingInsideACarrierEndsTheSearchCleanly) {
   Load(TapeWriter().Carrier(200));
   EXPECT_TRUE(NextBlock().empty());
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 0u);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(context_->Waves), 0u);
 }
 
 TEST_F(CarrierSearch, SoundEndingWhileLookingForCarrierAfterAFailedFirstByte) {
@@ -99,14 +97,14 @@ TEST_F(CarrierSearch, SoundEndingWhileLookingForCarrierAfterAFailedFirstByte) {
   // until the sound ends. The search must stop there, not run past the window.
   Load(TapeWriter().Carrier(40).Cycles(1200, 1).Cycles(2400, 1).Cycles(1200, 60));
   EXPECT_NO_THROW({ EXPECT_TRUE(NextBlock().empty()); });
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 0u);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(context_->Waves), 0u);
 }
 
 TEST_F(CarrierSearch, SoundEndingInACarrierWithADummyByteMarksTheBaseFrequency) {
   Load(TapeWriter().Carrier(40).DummyByte().Carrier(40).Cycles(1200, 1));
-  const size_t before = UEFFormat_ns::TheUEFImage.ImageBytes().size();
+  const size_t before = context_->Image.ImageBytes().size();
   EXPECT_TRUE(NextBlock().empty());
-  const std::string image = UEFFormat_ns::TheUEFImage.ImageBytes();
+  const std::string image = context_->Image.ImageBytes();
   ASSERT_EQ(image.size(), before + 10);
   EXPECT_EQ(image.substr(before), std::string("\x13\x01\x04\x00\x00\x00\x00\x00\x00\x00", 10));
 }

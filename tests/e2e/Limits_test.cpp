@@ -78,10 +78,9 @@ size_t BlocksDecodedFrom(const std::string& path) {
   TheCSWSound.PulseInput = true;
   TheCSWSound.NoPhaseShift = true;
   TheCSWSound.Open(path);
-  TestSupport::PrepareDecoding(TheCSWSound, MeasureMethod::kCswPulses);
-  BlockProcessing_ns::DecodeBlocks();
+  BlockProcessing_ns::DecodeBlocks(TestSupport::PrepareDecoding(TheCSWSound, MeasureMethod::kCswPulses));
   TheCSWSound.Close();
-  const auto chunks = TestSupport::ParseChunks(UEFFormat_ns::TheUEFImage.ImageBytes());
+  const auto chunks = TestSupport::ParseChunks(TestSupport::CurrentDecoding().image.ImageBytes());
   return TestSupport::ChunksWithId(chunks, 0x0100).size();
 }
 

@@ -551,9 +551,9 @@ TEST_F(CardSoundTest, ATapeRecordedLiveDecodesUntilTheStopKey) {
   CardSound card;
   card.Open("");
   const std::string path = folder_ / "report.log";
-  TestSupport::PrepareDecoding(card, MainProgram_ns::MeasureMethod::kSign, true, path);
-  MainProgram_ns::RunSettings.BeepOnErrors = false;
-  BlockProcessing_ns::DecodeBlocks();
+  auto& context = TestSupport::PrepareDecoding(card, MainProgram_ns::MeasureMethod::kSign, true, path);
+  TestSupport::CurrentDecoding().settings.BeepOnErrors = false;
+  BlockProcessing_ns::DecodeBlocks(context);
   const std::string report = TestSupport::FinishReport(path);
   EXPECT_TRUE(card.AtEnd());
 
@@ -562,7 +562,7 @@ TEST_F(CardSoundTest, ATapeRecordedLiveDecodesUntilTheStopKey) {
             "Found :       LIVE 01\tChecksum ok\n"
             "Found :       LIVE 02\tChecksum ok, last block flag\n");
   const auto data = TestSupport::ChunksWithId(
-      TestSupport::ParseChunks(UEFFormat_ns::TheUEFImage.ImageBytes()), 0x0100);
+      TestSupport::ParseChunks(TestSupport::CurrentDecoding().image.ImageBytes()), 0x0100);
   const auto blocks = TapeBuilder_ns::FileBlocks("LIVE", 0x1900, 0x8023, files[0].data);
   ASSERT_EQ(data.size(), blocks.size());
   for (size_t i = 0; i < blocks.size(); ++i) {

@@ -2,13 +2,8 @@
 
 #include <zlib.h>
 
-#include "blocks/Block_driver.h"
-#include "blocks/Blockformstate.h"
-#include "blocks/Processing.h"
 #include "driver/StreamSplitter.h"
 #include "support/TempFolder.h"
-#include "uef/Wave_analysis.h"
-#include "waves/Wavesinputstate.h"
 
 namespace TestSupport {
 
@@ -48,16 +43,31 @@ std::vector<uint32_t> PulsesOf(const TapeBuilder_ns::Tape& tape, uint32_t rate) 
   return train.lengths;
 }
 
-void PrepareDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMethod method,
-                     bool normalPhase, const std::string& reportPath) {
-  using namespace MainProgram_ns;
-  RunSettings = RunSettingsRecord{};
-  RunSettings.MeasureWave = method;
-  RunSettings.NormalPhase = normalPhase;
-  SoundInput_ns::CurrentSound = &source;
-  BlockProcessing_ns::ResetDecoding();
-  UEFFormat_ns::TheUEFImage.Discard();
-  UEFFormat_ns::TheUEFImage.OpenImage("unused.uef", 10, 0);
+TestDecoding::TestDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMethod method,
+                           bool normalPhase) {
+  settings.MeasureWave = method;
+  settings.NormalPhase = normalPhase;
+  context_ = std::make_unique<BlockProcessing_ns::DecodingContext>(settings, source, image, sink_);
+}
+
+void TestDecoding::ReportOnTee::Block(const BlockProcessing_ns::ByteBufferType& block,
+                                      const BlockProcessing_ns::BlockHeaderRecord& header) {
+  BlockProcessing_ns::ReportBlock(StreamSplitter_ns::Tee, block, header, decoding_.report,
+                                  decoding_.settings.BeepOnErrors);
+}
+
+namespace {
+
+std::unique_ptr<TestDecoding> current;
+
+}  // namespace
+
+BlockProcessing_ns::DecodingContext& PrepareDecoding(SoundInput_ns::SoundBase& source,
+                                                     MainProgram_ns::MeasureMethod method,
+                                                     bool normalPhase,
+                                                     const std::string& reportPath) {
+  current.reset();
+  current = std::make_unique<TestDecoding>(source, method, normalPhase);
 
   StreamSplitter_ns::LogStream.close();
   StreamSplitter_ns::LogStream.clear();
@@ -68,8 +78,12 @@ void PrepareDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMe
   StreamSplitter_ns::Tee.fill('0');
   StreamSplitter_ns::Tee.setf(std::ios::uppercase);
 
-  WavesInput_ns::InitialiseWavesInput();
-  WavesInput_ns::ApplyWavelengthCalibration(BlockProcessing_ns::BlockFormState.FileNumber);
+  BlockProcessing_ns::OpenDecodingPass(current->Context(), "unused.uef", {});
+  return current->Context();
+}
+
+TestDecoding& CurrentDecoding() {
+  return *current;
 }
 
 std::string FinishReport(const std::string& reportPath) {

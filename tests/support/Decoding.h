@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "blocks/Decoding_context.h"
 #include "driver/CommandLine.h"
 #include "sound/Sound_device_base.h"
 #include "support/TapeBuilder.h"
+#include "uef/Wave_analysis.h"
 
 namespace TestSupport {
 
@@ -44,11 +47,43 @@ inline constexpr uint32_t kPulseTestRate = 12000;
 // The tape's pulses, starting with a high one.
 std::vector<uint32_t> PulsesOf(const TapeBuilder_ns::Tape& tape, uint32_t rate = kPulseTestRate);
 
-// Resets all decoding state, points the decoder at source with the given method and phase,
-// opens an empty in-memory image, fills the waves window and sets the reference length. The
-// report goes to reportPath (through the log side of the tee) when it is not empty.
-void PrepareDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMethod method,
-                     bool normalPhase = true, const std::string& reportPath = "");
+// A test's decoding pass: settings, image, report and decoding state of its own. The report
+// lines go to the tee, as the program's do.
+class TestDecoding {
+ public:
+  TestDecoding(SoundInput_ns::SoundBase& source, MainProgram_ns::MeasureMethod method,
+               bool normalPhase);
+
+  MainProgram_ns::RunSettingsRecord settings;
+  UEFFormat_ns::UEFFormatWriting image;
+  BlockProcessing_ns::BlockReportState report;
+  BlockProcessing_ns::DecodingContext& Context() { return *context_; }
+
+ private:
+  class ReportOnTee final : public BlockProcessing_ns::BlockSink {
+   public:
+    explicit ReportOnTee(TestDecoding& decoding) : decoding_(decoding) {}
+    void Block(const BlockProcessing_ns::ByteBufferType& block,
+               const BlockProcessing_ns::BlockHeaderRecord& header) override;
+
+   private:
+    TestDecoding& decoding_;
+  };
+  ReportOnTee sink_{*this};
+  std::unique_ptr<BlockProcessing_ns::DecodingContext> context_;
+};
+
+// Starts a new test decoding of source with the given method and phase, as a run does after
+// opening it: an empty in-memory image, the waves window filled and the reference length set.
+// The report goes to reportPath (through the log side of the tee) when it is not empty.
+// Returns the decoding's context, which lives until the next call.
+BlockProcessing_ns::DecodingContext& PrepareDecoding(SoundInput_ns::SoundBase& source,
+                                                     MainProgram_ns::MeasureMethod method,
+                                                     bool normalPhase = true,
+                                                     const std::string& reportPath = "");
+
+// The decoding started by the latest PrepareDecoding.
+TestDecoding& CurrentDecoding();
 
 // Closes the report file opened by PrepareDecoding and returns its text.
 std::string FinishReport(const std::string& reportPath);

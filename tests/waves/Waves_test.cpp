@@ -15,7 +15,6 @@
 namespace {
 
 using MainProgram_ns::MeasureMethod;
-using MainProgram_ns::RunSettings;
 using TestSupport::PulseSource;
 using TestSupport::SampleSource;
 using WavesInput_ns::DelaysElementType;
@@ -32,13 +31,13 @@ std::vector<int8_t> Square(int cycles, int high = 20, int low = -20) {
 
 std::vector<DelaysElementType> MeasureAll(SampleSource& source, WavesInput_ns::MeasureFunction f,
                                           bool normalPhase) {
-  RunSettings = MainProgram_ns::RunSettingsRecord{};
-  RunSettings.NormalPhase = normalPhase;
-  SoundInput_ns::CurrentSound = &source;
+  MainProgram_ns::RunSettingsRecord settings;
+  settings.NormalPhase = normalPhase;
+  WavesInput_ns::WavesInputState input(source, settings);
   std::vector<DelaysElementType> waves;
   for (;;) {
     DelaysElementType wave;
-    f(wave);
+    f(input, wave);
     if (wave.FirstHalf == 0 && wave.SecondHalf == 0) {
       return waves;
     }
@@ -135,18 +134,27 @@ TEST(WaveMeasurement, PeakMethodRunsFromPeakToPeakAndKeepsLevelStretches) {
 
 TEST(WaveMeasurement, CswPulsesPairUpAndALonePulseEndsTheLastWave) {
   PulseSource source({10, 12, 9}, 44100);
-  SoundInput_ns::CurrentSound = &source;
+  MainProgram_ns::RunSettingsRecord settings;
+  WavesInput_ns::WavesInputState input(source, settings);
   DelaysElementType first;
-  WavesInput_ns::MeasureCswPulses(first);
+  WavesInput_ns::MeasureCswPulses(input, first);
   DelaysElementType second;
-  WavesInput_ns::MeasureCswPulses(second);
+  WavesInput_ns::MeasureCswPulses(input, second);
   DelaysElementType third;
-  WavesInput_ns::MeasureCswPulses(third);
+  WavesInput_ns::MeasureCswPulses(input, third);
   EXPECT_EQ(first.FirstHalf, 10u);
   EXPECT_EQ(first.SecondHalf, 12u);
   EXPECT_EQ(second.FirstHalf, 9u);
   EXPECT_EQ(second.SecondHalf, 0u);
   EXPECT_EQ(third.Length(), 0u);
+}
+
+// The waves input and the settings of the latest test decoding.
+WavesInput_ns::WavesInputState& Waves() {
+  return TestSupport::CurrentDecoding().Context().Waves;
+}
+MainProgram_ns::RunSettingsRecord& Settings() {
+  return TestSupport::CurrentDecoding().settings;
 }
 
 std::vector<uint32_t> Pulses(size_t count) {
@@ -159,43 +167,43 @@ std::vector<uint32_t> Pulses(size_t count) {
 TEST(WavesWindow, FillsTo22AndStaysFullWhileTheSourceLasts) {
   PulseSource source(Pulses(200), 44100);
   TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
-  ASSERT_EQ(WavesInput_ns::WavesLeft(), 22u);
-  EXPECT_EQ(WavesInput_ns::WaveAt(0).FirstHalf, 1u);
-  WavesInput_ns::AdvanceWaves(3);
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 22u);
+  ASSERT_EQ(WavesInput_ns::WavesLeft(Waves()), 22u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(Waves(), 0).FirstHalf, 1u);
+  WavesInput_ns::AdvanceWaves(Waves(), 3);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(Waves()), 22u);
   // The old fourth wave is now the current one.
-  EXPECT_EQ(WavesInput_ns::WaveAt(0).FirstHalf, 7u);
-  EXPECT_EQ(WavesInput_ns::WaveAt(21).FirstHalf, 49u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(Waves(), 0).FirstHalf, 7u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(Waves(), 21).FirstHalf, 49u);
 }
 
 TEST(WavesWindow, ShrinksOnceTheSourceHasEnded) {
   PulseSource source(Pulses(44), 44100);  // exactly 22 waves
   TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
-  ASSERT_EQ(WavesInput_ns::WavesLeft(), 22u);
-  WavesInput_ns::AdvanceWaves(3);
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 19u);
-  WavesInput_ns::DropCurrentWave();
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 18u);
+  ASSERT_EQ(WavesInput_ns::WavesLeft(Waves()), 22u);
+  WavesInput_ns::AdvanceWaves(Waves(), 3);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(Waves()), 19u);
+  WavesInput_ns::DropCurrentWave(Waves());
+  EXPECT_EQ(WavesInput_ns::WavesLeft(Waves()), 18u);
 }
 
 TEST(WavesWindow, ShortAndEmptySources) {
   PulseSource few(Pulses(9), 44100);
   TestSupport::PrepareDecoding(few, MeasureMethod::kCswPulses);
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 5u);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(Waves()), 5u);
   // The lone last pulse makes a wave of its own.
-  EXPECT_EQ(WavesInput_ns::WaveAt(4).FirstHalf, 9u);
-  EXPECT_EQ(WavesInput_ns::WaveAt(4).SecondHalf, 0u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(Waves(), 4).FirstHalf, 9u);
+  EXPECT_EQ(WavesInput_ns::WaveAt(Waves(), 4).SecondHalf, 0u);
   PulseSource none({}, 44100);
   TestSupport::PrepareDecoding(none, MeasureMethod::kCswPulses);
-  EXPECT_EQ(WavesInput_ns::WavesLeft(), 0u);
+  EXPECT_EQ(WavesInput_ns::WavesLeft(Waves()), 0u);
 }
 
 TEST(WavesWindow, CheckWaveRaisesTheUnderrunErrorPastTheWindow) {
   PulseSource source(Pulses(200), 44100);
   TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
-  EXPECT_NO_THROW(WavesInput_ns::CheckWave(21));
+  EXPECT_NO_THROW(WavesInput_ns::CheckWave(Waves(), 21));
   try {
-    WavesInput_ns::CheckWave(22);
+    WavesInput_ns::CheckWave(Waves(), 22);
     FAIL() << "no underrun error";
   } catch (const std::logic_error& error) {
     EXPECT_STREQ(error.what(),
@@ -207,28 +215,28 @@ TEST(WavesWindow, CheckWaveRaisesTheUnderrunErrorPastTheWindow) {
 TEST(WavelengthCalibration, AppliesFromTheCalibratedFileOnAndOnlyOnce) {
   PulseSource source(Pulses(200), 44100);
   TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
-  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 36.75);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(Waves()), 36.75);
 
-  RunSettings.Calibrations[2] = MainProgram_ns::BaudRateAndFlag{false, 1150};
-  WavesInput_ns::CalibrationStep(1, 0);  // still file 1
-  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 36.75);
-  WavesInput_ns::CalibrationStep(2, 5);  // file 2, but in the middle of something
-  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 36.75);
-  WavesInput_ns::CalibrationStep(2, 0);
-  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1150);
-  EXPECT_TRUE(RunSettings.Calibrations[2].Applied);
+  Settings().Calibrations[2] = MainProgram_ns::BaudRateAndFlag{false, 1150};
+  WavesInput_ns::CalibrationStep(Waves(), 1, 0);  // still file 1
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(Waves()), 36.75);
+  WavesInput_ns::CalibrationStep(Waves(), 2, 5);  // file 2, but in the middle of something
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(Waves()), 36.75);
+  WavesInput_ns::CalibrationStep(Waves(), 2, 0);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(Waves()), 44100.0 / 1150);
+  EXPECT_TRUE(Settings().Calibrations[2].Applied);
   // Later files keep it.
-  WavesInput_ns::CalibrationStep(3, 0);
-  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1150);
+  WavesInput_ns::CalibrationStep(Waves(), 3, 0);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(Waves()), 44100.0 / 1150);
 }
 
 TEST(WavelengthCalibration, FirstFileCalibrationIsAppliedAtTheStart) {
   PulseSource source(Pulses(200), 44100);
   TestSupport::PrepareDecoding(source, MeasureMethod::kCswPulses);
-  RunSettings.Calibrations[1] = MainProgram_ns::BaudRateAndFlag{false, 1300};
-  WavesInput_ns::ApplyWavelengthCalibration(1);
-  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(), 44100.0 / 1300);
-  EXPECT_TRUE(RunSettings.Calibrations[1].Applied);
+  Settings().Calibrations[1] = MainProgram_ns::BaudRateAndFlag{false, 1300};
+  WavesInput_ns::ApplyWavelengthCalibration(Waves(), 1);
+  EXPECT_DOUBLE_EQ(WavesInput_ns::ReferenceWaveLength(Waves()), 44100.0 / 1300);
+  EXPECT_TRUE(Settings().Calibrations[1].Applied);
 }
 
 }  // namespace
@@ -265,15 +273,15 @@ TEST(WaveMeasurement, FileBufferPathMeasuresAsTheSamplePathDoes) {
           TapeBuilder_ns::WriteRaw(folder / "noisy.raw", stored, true);
         }
         raw.Open(folder / "noisy.raw");
-        RunSettings = MainProgram_ns::RunSettingsRecord{};
-        RunSettings.NormalPhase = normalPhase;
-        SoundInput_ns::CurrentSound = &raw;
+        MainProgram_ns::RunSettingsRecord settings;
+        settings.NormalPhase = normalPhase;
+        WavesInput_ns::WavesInputState input(raw, settings);
         const auto measure = waves == &viaSamples
                                  ? WavesInput_ns::MeasureSign
-                                 : WavesInput_ns::SelectMeasurement(MeasureMethod::kSign, &raw);
+                                 : WavesInput_ns::SelectMeasurement(MeasureMethod::kSign, raw);
         for (;;) {
           DelaysElementType wave;
-          measure(wave);
+          measure(input, wave);
           if (wave.Length() == 0)
             break;
           waves->push_back(wave);
@@ -332,24 +340,24 @@ TEST(WaveMeasurement, AppendingManyWavesAtOnceMeasuresAsOneAtATime) {
       for (const bool batched : {false, true}) {
         c.source->Close();
         c.source->Open(folder / c.name);
-        RunSettings = MainProgram_ns::RunSettingsRecord{};
-        RunSettings.NormalPhase = normalPhase;
-        SoundInput_ns::CurrentSound = c.source;
-        const auto measure = WavesInput_ns::SelectMeasurement(c.method, c.source);
-        const auto append = WavesInput_ns::SelectAppending(c.method, c.source);
+        MainProgram_ns::RunSettingsRecord settings;
+        settings.NormalPhase = normalPhase;
+        WavesInput_ns::WavesInputState input(*c.source, settings);
+        const auto measure = WavesInput_ns::SelectMeasurement(c.method, *c.source);
+        const auto append = WavesInput_ns::SelectAppending(c.method, *c.source);
         auto& out = batched ? many : single;
         auto& positions = batched ? manyPositions : singlePositions;
-        WavesInput_ns::WavesBufferType window;
+        WavesInput_ns::WavesBufferType& window = input.Window;
         uint8_t stretch = 1;
         // Past the end: every stretch then comes back empty.
         for (int empty = 0; empty < 3;) {
           const size_t before = window.Size();
           if (batched) {
-            append(window, stretch);
+            append(input, stretch);
           } else {
             for (uint8_t i = 0; i < stretch; ++i) {
               window.PushBack();
-              measure(window.Back());
+              measure(input, window.Back());
               if (window.Back().Length() == 0)
                 window.PopBack();
             }
