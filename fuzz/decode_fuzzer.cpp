@@ -118,9 +118,11 @@ std::string ProgramImage(const std::string& input, uint32_t rate, bool signedSam
                          const Settings& settings) {
   static const std::string output = Fuzz_ns::Folder() / "program.uef";
   std::remove(output.c_str());
-  std::vector<std::string> arguments = {"varnstow", "-i", input, "-o", output, "-c",
-                                        "-f", std::to_string(rate), "-t",
-                                        signedSamples ? "s" : "u"};
+  std::vector<std::string> arguments = {"varnstow", "-i",
+                                        input,      "-o",
+                                        output,     "-c",
+                                        "-f",       std::to_string(rate),
+                                        "-t",       signedSamples ? "s" : "u"};
   if (settings.method == MeasureMethod::kPeak) {
     arguments.insert(arguments.end(), {"-l", "p"});
   }
@@ -202,10 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   raw.Open(path);
   const std::string fromFile = Decode(raw, settings);
   raw.Close();
-  MemorySound samples(sound, length,
-                      signedSamples ? MemorySound::Form::kSignedSamples
-                                    : MemorySound::Form::kUnsignedSamples,
-                      rate);
+  MemorySound samples(
+      sound, length,
+      signedSamples ? MemorySound::Form::kSignedSamples : MemorySound::Form::kUnsignedSamples,
+      rate);
   const std::string fromMemory = Decode(samples, settings);
   Check(fromFile == fromMemory, "the fast path decodes as the sound source interface does");
   CheckWholeChunks(fromFile);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything from scratch and runs every test: the normal build, then the same suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer (the recovered images of the real
-# recordings are loaded in the emulator in between), then the layout check, then a
+# recordings are loaded in the emulator in between), then the passes on threads under
+# ThreadSanitizer, then the layout check, then a
 # bounded run of the fuzz targets, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,18 @@ scripts/load-test.sh build
 scripts/setup.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNSTOW_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2
+
+# Decoding passes side by side on threads, under ThreadSanitizer: two decoding contexts at once,
+# and recover's passes over a recording.
+cmake -S . -B build-thread -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVARNSTOW_THREAD_SANITIZE=ON >/dev/null
+cmake --build build-thread --target decoding_context_tests varnstow-tool
+TSAN_OPTIONS=halt_on_error=1 build-thread/tests/decoding_context_tests
+TSAN_OPTIONS=halt_on_error=1 build-thread/src/tool/varnstow-tool recover examples/sample.csw \
+  -o build-thread/sample-recovered.uef --quiet
+build-thread/src/tool/varnstow-tool render examples/sample.uef -o build-thread/sample.wav
+TSAN_OPTIONS=halt_on_error=1 build-thread/src/tool/varnstow-tool recover build-thread/sample.wav \
+  -o build-thread/sample-wav-recovered.uef --quiet --whole-tape
 
 # The layout is kept by clang-format: any file it would change fails the run.
 files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests -name '*.cpp' -o -name '*.h')

@@ -61,8 +61,8 @@ BlockHeaderRecord ParseBlockHeader(const ByteBufferType& buffer) {
   if (headerCrcAt + 1 >= buffer.Fill) {
     return header;
   }
-  header.HeaderCrcMatches = CrcMatches(
-      buffer, headerCrcAt, BlockChecksum(&buffer.Bytes[1], static_cast<size_t>(h + 16)));
+  header.HeaderCrcMatches =
+      CrcMatches(buffer, headerCrcAt, BlockChecksum(&buffer.Bytes[1], static_cast<size_t>(h + 16)));
   if (!header.HeaderCrcMatches) {
     return header;
   }

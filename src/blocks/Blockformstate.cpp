@@ -4,7 +4,6 @@
 #include <iostream>
 #include <string>
 
-
 namespace BlockProcessing_ns {
 
 namespace {

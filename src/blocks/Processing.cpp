@@ -64,12 +64,14 @@ void CarrierResumesTest(DecodingContext& context) {
     if (ReadBit(context, offset, unreadable) == 1) {
       context.PilotTone.PilotRunning = true;
       context.PilotTone.PilotWaveCount = 2;
-      context.PilotTone.RunningSampleCount += WaveAt(context.Waves, 0).Length() + WaveAt(context.Waves, 1).Length();
+      context.PilotTone.RunningSampleCount +=
+          WaveAt(context.Waves, 0).Length() + WaveAt(context.Waves, 1).Length();
       AdvanceWaves(context.Waves, 2);
       return;
     }
   }
-  context.PilotTone.CurrentClass = WavesLeft(context.Waves) > 0 ? CurrentWaveClass(context) : WaveClass::kOther;
+  context.PilotTone.CurrentClass =
+      WavesLeft(context.Waves) > 0 ? CurrentWaveClass(context) : WaveClass::kOther;
 }
 
 // The sound ran out while short waves were being counted: count the buffered ones and close
@@ -222,8 +224,7 @@ void ReadNextBlock(DecodingContext& context) {
           state = SearchState::kSearching;
           break;
         }
-        tone.PilotWaveCount =
-            waveClass == WaveClass::kShort ? tone.PilotWaveCount + 1 : 0;
+        tone.PilotWaveCount = waveClass == WaveClass::kShort ? tone.PilotWaveCount + 1 : 0;
         tone.RunningSampleCount += WaveAt(context.Waves, 0).Length();
         AdvanceWaves(context.Waves, 1);
         if (tone.PilotWaveCount == kCarrierWaves) {

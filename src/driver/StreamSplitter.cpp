@@ -105,7 +105,11 @@ void CheckInterrupted() {
   if (!InterruptRequested.load(std::memory_order_acquire)) {
     return;
   }
-  if (const char* reason = InterruptReason()) {
+  // The reason is written once, however many checks see the interruption: passes running
+  // side by side may see it at once.
+  static std::atomic<bool> reasonWritten{false};
+  const char* reason = InterruptReason();
+  if (reason != nullptr && !reasonWritten.exchange(true)) {
     Tee << reason;
   }
   throw std::runtime_error("Execution interrupted");

@@ -165,7 +165,8 @@ class Lister {
     buffer.Empty();
     std::copy(chunk.data, chunk.data + chunk.length, buffer.Bytes.begin());
     buffer.Fill = chunk.length;
-    const BlockProcessing_ns::BlockHeaderRecord header = BlockProcessing_ns::ParseBlockHeader(buffer);
+    const BlockProcessing_ns::BlockHeaderRecord header =
+        BlockProcessing_ns::ParseBlockHeader(buffer);
     const bool failed = header.Failed();
     const uint32_t h = header.HeaderOffset;
 

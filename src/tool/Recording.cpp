@@ -1,6 +1,5 @@
 #include "tool/Recording.h"
 
-
 #include "driver/RunProgram.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
@@ -135,7 +134,8 @@ DecodingPass::DecodingPass(const RecordingSettings& recording, const PassSetting
   MainProgram_ns::CheckInputFile(recording.name);
 
   image_ = std::make_unique<UEFFormat_ns::UEFFormatWriting>();
-  context_ = std::make_unique<BlockProcessing_ns::DecodingContext>(settings_, *sound_, *image_, sink);
+  context_ =
+      std::make_unique<BlockProcessing_ns::DecodingContext>(settings_, *sound_, *image_, sink);
   BlockProcessing_ns::OpenDecodingPass(*context_, "pass.uef", {});
 }
 

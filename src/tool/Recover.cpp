@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <map>
 
-#include "blocks/Decoding_context.h"
 #include "blocks/Block_header.h"
+#include "blocks/Decoding_context.h"
 #include "demod/Crc_repair.h"
 #include "driver/RunProgram.h"
 #include "sound/Sound_device_base.h"

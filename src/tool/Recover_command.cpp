@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <ostream>
 #include <sstream>
 
@@ -11,6 +12,7 @@
 #include "driver/RunProgram.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
+#include "tool/Side_by_side.h"
 #include "tool/Signal_reader.h"
 #include "tool/Transcription.h"
 #include "uef/Wave_analysis.h"
@@ -418,29 +420,55 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
       throw UsageError("the image would overwrite the recording: give -o another name");
   }
 
-  std::vector<PassResult> passes;
+  // Every pass reads its recording on its own, with state of its own: they run side by side,
+  // the demodulator's (the longest) started first. The passes keep their order: each take's
+  // converter passes, where varnstow reads the recording, then its demodulator's.
+  struct Planned {
+    size_t take;
+    PassSettings settings;
+  };
+  std::vector<Planned> planned;
   for (size_t take = 0; take < recordings.size(); ++take) {
     const RecordingSettings& recording = recordings[take];
     // Warnings about the file are given once, as its channels are counted.
     const unsigned channels = ChannelsOf(recording, io.err);
     std::ostringstream given;
-    // varnstow's own passes where varnstow reads the recording; the demodulator's always.
     if (ConverterReads(recording, given)) {
-      for (const PassSettings& pass : PassesFor(recording.kind)) {
-        passes.push_back(RunPass(recording, pass));
-        passes.back().take = take;
-      }
+      for (const PassSettings& pass : PassesFor(recording.kind))
+        planned.push_back({take, pass});
     }
-    for (const PassSettings& pass : DemodulatorPasses(channels)) {
-      passes.push_back(RunDemodulatorPass(recording, pass, given));
-      passes.back().take = take;
-    }
+    for (const PassSettings& pass : DemodulatorPasses(channels))
+      planned.push_back({take, pass});
   }
+  std::vector<PassResult> passes(planned.size());
+  std::vector<std::function<void()>> jobs;
+  std::vector<size_t> demodulatorFirst;
+  std::vector<size_t> then;
+  for (size_t p = 0; p < planned.size(); ++p) {
+    (planned[p].settings.demodulator ? demodulatorFirst : then).push_back(p);
+    jobs.emplace_back([&, p] {
+      const RecordingSettings& recording = recordings[planned[p].take];
+      if (planned[p].settings.demodulator) {
+        std::ostringstream given;  // warnings already given above
+        passes[p] = RunDemodulatorPass(recording, planned[p].settings, given);
+      } else {
+        passes[p] = RunPass(recording, planned[p].settings);
+      }
+      passes[p].take = planned[p].take;
+    });
+  }
+  std::vector<double> halfWaves;
+  if (parsed.Has("whole-tape")) {
+    then.push_back(jobs.size());
+    jobs.emplace_back([&] { halfWaves = HalfWavesOf(recordings.front()); });
+  }
+  demodulatorFirst.insert(demodulatorFirst.end(), then.begin(), then.end());
+  RunSideBySide(jobs, demodulatorFirst);
   const Recovery recovery = MergePasses(std::move(passes));
 
   std::vector<TapeEvent> transcription;
   if (parsed.Has("whole-tape"))
-    transcription = TranscribeHalfWaves(HalfWavesOf(recordings.front()));
+    transcription = TranscribeHalfWaves(halfWaves);
   BuildImage(recovery, imageName,
              {MainProgram_ns::kBanner,
               std::string("The input format was ") + FormatName(recordings.front().kind) + ".",

@@ -117,7 +117,8 @@ TEST_F(BytesTest, ShortThenLongIsAnUnreadableBitOfTwoWaves) {
   Load(WaveList().Add(kShort).Add(kLong).Add(kLong, 30));
   uint8_t offset = 0;
   bool unreadable = false;
-  EXPECT_EQ(BlockProcessing_ns::ReadBit(*context_, offset, unreadable), BlockProcessing_ns::kUnreadableBit);
+  EXPECT_EQ(BlockProcessing_ns::ReadBit(*context_, offset, unreadable),
+            BlockProcessing_ns::kUnreadableBit);
   EXPECT_TRUE(unreadable);
   EXPECT_EQ(offset, 2);
   // The flag is never cleared by a good bit.

@@ -78,7 +78,8 @@ size_t BlocksDecodedFrom(const std::string& path) {
   TheCSWSound.PulseInput = true;
   TheCSWSound.NoPhaseShift = true;
   TheCSWSound.Open(path);
-  BlockProcessing_ns::DecodeBlocks(TestSupport::PrepareDecoding(TheCSWSound, MeasureMethod::kCswPulses));
+  BlockProcessing_ns::DecodeBlocks(
+      TestSupport::PrepareDecoding(TheCSWSound, MeasureMethod::kCswPulses));
   TheCSWSound.Close();
   const auto chunks = TestSupport::ParseChunks(TestSupport::CurrentDecoding().image.ImageBytes());
   return TestSupport::ChunksWithId(chunks, 0x0100).size();

@@ -551,7 +551,8 @@ TEST_F(CardSoundTest, ATapeRecordedLiveDecodesUntilTheStopKey) {
   CardSound card;
   card.Open("");
   const std::string path = folder_ / "report.log";
-  auto& context = TestSupport::PrepareDecoding(card, MainProgram_ns::MeasureMethod::kSign, true, path);
+  auto& context =
+      TestSupport::PrepareDecoding(card, MainProgram_ns::MeasureMethod::kSign, true, path);
   TestSupport::CurrentDecoding().settings.BeepOnErrors = false;
   BlockProcessing_ns::DecodeBlocks(context);
   const std::string report = TestSupport::FinishReport(path);
