@@ -4,7 +4,9 @@
 // Prints, for the demodulator fed from memory (its own work alone) and for its pass over the
 // recording as a RAW file (8 bits) and a WAV file (16 bits), the samples per second and the
 // blocks found; for each pass, run in a child process, the child's peak resident memory. Then
-// the wall time of varnstow-tool recover on the RAW file against one run of varnstow.
+// the wall time of varnstow-tool recover against one run of varnstow, on the RAW file and on
+// the recording as an 8-bit mono WAV file (the WAV that varnstow reads): recover's passes run
+// side by side, the demodulator's and the converter's four.
 //
 // Usage: demod_benchmark [--minutes N]
 #include <sys/resource.h>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "render/TapeBuilder.h"
 #include "support/TempFolder.h"
 #include "tool/Recover.h"
+#include "tool/Side_by_side.h"
 
 namespace {
 
@@ -232,5 +236,59 @@ int main(int argc, char* argv[]) {
   std::printf("varnstow -i bench.raw:             %7.3f s\n", converter);
   std::printf("varnstow-tool recover bench.raw:   %7.3f s  (%.1f times varnstow)\n", recover,
               recover / converter);
+
+  // The same samples as an 8-bit WAV file, which stores them unsigned.
+  const std::string narrow = folder / "bench8.wav";
+  {
+    std::ifstream in(raw, std::ios::binary);
+    std::ofstream out(narrow, std::ios::binary | std::ios::trunc);
+    const auto bytes = static_cast<uint32_t>(samples);
+    auto le = [&out](uint32_t value, int size) {
+      for (int i = 0; i < size; ++i)
+        out.put(static_cast<char>(value >> (8 * i) & 0xFF));
+    };
+    out.write("RIFF", 4);
+    le(36 + bytes, 4);
+    out.write("WAVEfmt ", 8);
+    le(16, 4);
+    le(1, 2);      // PCM
+    le(1, 2);      // mono
+    le(44100, 4);  // samples per second
+    le(44100, 4);  // bytes per second
+    le(1, 2);      // bytes per sample
+    le(8, 2);      // bits per sample
+    out.write("data", 4);
+    le(bytes, 4);
+    std::vector<char> buffer(1 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+      const auto got = static_cast<size_t>(in.gcount());
+      for (size_t i = 0; i < got; ++i)
+        buffer[i] = static_cast<char>(buffer[i] ^ 0x80);
+      out.write(buffer.data(), static_cast<std::streamsize>(got));
+    }
+  }
+  const double converterWav =
+      Program({VARNSTOW_EXE, "-i", narrow, "-o", folder / "one8.uef", "-c"});
+  const double recoverWav =
+      Program({VARNSTOW_TOOL_EXE, "recover", narrow, "-o", folder / "all8.uef", "-c"});
+  // recover's converter passes alone, side by side as recover runs them.
+  Tool_ns::RecordingSettings narrowRecording;
+  narrowRecording.kind = Tool_ns::RecordingKind::kWav;
+  narrowRecording.name = narrow;
+  const auto sideBySide = Clock::now();
+  (void)InChild([&] {
+    const std::vector<Tool_ns::PassSettings> passes = Tool_ns::PassesFor(narrowRecording.kind);
+    std::vector<std::function<void()>> jobs;
+    for (const Tool_ns::PassSettings& converterPass : passes)
+      jobs.emplace_back([&, converterPass] { Tool_ns::RunPass(narrowRecording, converterPass); });
+    Tool_ns::RunSideBySide(jobs);
+    return passes.size();
+  });
+  const double converterPasses = Seconds(sideBySide);
+  std::printf("varnstow -i bench8.wav:            %7.3f s\n", converterWav);
+  std::printf("recover's 4 converter passes:      %7.3f s  (%.1f times varnstow)\n",
+              converterPasses, converterPasses / converterWav);
+  std::printf("varnstow-tool recover bench8.wav:  %7.3f s  (%.1f times varnstow)\n", recoverWav,
+              recoverWav / converterWav);
   return 0;
 }
