@@ -5,7 +5,9 @@
 // from the recording's half-waves, so that the image plays as the tape does for loaders that
 // read more than the standard blocks.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,8 +41,8 @@ struct TapeEvent {
   std::vector<bool> securityCycles;
 };
 
-// Reads the half-wave lengths of a recording, in seconds: for a CSW file its pulses, for
-// samples the half-waves between sign changes as varnstow's sign method measures them.
+// Reads the half-wave lengths of a CSW recording's pulses, in seconds (for samples, the
+// half-waves between sign changes as varnstow's sign method measures them).
 std::vector<double> HalfWavesOf(const RecordingSettings& recording);
 
 // Transcribes a sequence of half-wave lengths in seconds (the first starting at 0 s): high
@@ -49,6 +51,32 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording);
 // them (8N1 and 8N2, 8 bits with even or odd parity, 7 bits with parity), silences as gaps
 // and the rest as security cycles. The tape's speed is estimated from the half-waves.
 std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves);
+
+// Transcribes samples as they come, read by the demodulator's bit cells (1/1200 s each on a
+// clock that follows the tape's speed, each 2400 Hz, 1200 Hz or no signal), which hold in
+// noise where half-waves measured between sign changes fall apart; the cells go into the
+// same reading of tones, bytes, gaps and other cycles as half-waves do. Only the stretch of
+// tape since the last tone or gap is held.
+class SampleTranscriber {
+ public:
+  explicit SampleTranscriber(double sampleRate);
+  ~SampleTranscriber();
+  SampleTranscriber(const SampleTranscriber&) = delete;
+  SampleTranscriber& operator=(const SampleTranscriber&) = delete;
+
+  void Feed(const float* samples, size_t count);
+  // The events, times in seconds from the first sample.
+  std::vector<TapeEvent> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The transcription of a recording: a CSW file's pulses as half-waves, the samples of a WAV
+// (the channel from 0, or SignalReader::kMix) or RAW file through SampleTranscriber. Raises
+// as SignalReader::Open where the recording cannot be read.
+std::vector<TapeEvent> TranscribeRecording(const RecordingSettings& recording, int channel);
 
 // Writes the recovered blocks into the open image (UEFFormat_ns::TheUEFImage) with the
 // transcription around them: each block's bytes, as the merge kept them, take the place where
