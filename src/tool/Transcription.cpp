@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "demod/Cell_demodulator.h"
+#include "sound/Csw_file_handler.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Recover.h"
 #include "tool/Signal_reader.h"
@@ -389,6 +390,75 @@ class RunJoiner {
   bool open_ = false;
 };
 
+// Classifies half-waves by their length against the tape's short half-wave s: high tone,
+// low tone or silence. A half-wave too short to be either tone (a glitch) is added to the one
+// after it.
+class HalfWaveReader {
+ public:
+  HalfWaveReader(double s, RunTranscriber& runs) : s_(s), joiner_(runs) {}
+
+  void Add(double h) {
+    if (h < 0.45 * s_ && carried_ + h < 0.45 * s_) {
+      carried_ += h;
+      return;
+    }
+    const double length = h + carried_;
+    carried_ = 0.0;
+    const HalfKind kind = length < 1.5 * s_   ? HalfKind::kShort
+                          : length < 3.0 * s_ ? HalfKind::kLong
+                                              : HalfKind::kSilence;
+    joiner_.Add(kind, 1, at_);
+    at_ += length;
+  }
+
+  void Finish() { joiner_.Close(at_); }
+
+ private:
+  double s_;
+  RunJoiner joiner_;
+  double at_ = 0.0;
+  double carried_ = 0.0;
+};
+
+// A CSW file's pulses, from the first: each a half-wave (the first, before any wave, usually
+// the silence before the tape). The short half-wave is estimated by a first reading, from
+// the lengths counted by whole samples, so that nothing grows with the recording.
+std::vector<TapeEvent> TranscribeCsw(const std::string& name) {
+  SoundInput_ns::CSWSound csw;
+  csw.Open(name);
+  const double rate = csw.SampleRate != 0 ? csw.SampleRate : 1.0;
+  const double nominal = kNominalShortHalf * rate;
+  std::vector<uint64_t> counts(static_cast<size_t>(1.45 * nominal) + 1, 0);
+  uint64_t shorts = 0;
+  while (const uint32_t pulse = csw.NextPulse()) {
+    if (pulse > 0.55 * nominal && pulse < 1.45 * nominal) {
+      ++counts[pulse];
+      ++shorts;
+    }
+  }
+  double s = kNominalShortHalf;
+  if (shorts >= 100) {
+    uint64_t below = 0;
+    for (size_t length = 0; length < counts.size(); ++length) {
+      below += counts[length];
+      if (below > shorts / 2) {
+        s = static_cast<double>(length) / rate;
+        break;
+      }
+    }
+  }
+  csw.Rewind();
+  std::vector<TapeEvent> events;
+  RunTranscriber runs(events);
+  HalfWaveReader reader(s, runs);
+  while (const uint32_t pulse = csw.NextPulse())
+    reader.Add(pulse / rate);
+  csw.Close();
+  reader.Finish();
+  runs.Finish();
+  return events;
+}
+
 // The demodulator's bit cells as the transcription reads them: a cell of 2400 Hz is two high
 // cycles (four short half-waves), one of 1200 Hz a low cycle (two long ones), and a cell
 // without signal is silence. A cell counts as signal where the demodulator finds a tone in it
@@ -627,28 +697,12 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording) {
 }
 
 std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves) {
-  const double s = EstimateShortHalf(halfWaves);
   std::vector<TapeEvent> events;
   RunTranscriber runs(events);
-  RunJoiner joiner(runs);
-  // Each half-wave is classified by its length; one too short to be either tone (a glitch) is
-  // added to the one after it.
-  double at = 0.0;
-  double carried = 0.0;
-  for (double h : halfWaves) {
-    if (h < 0.45 * s && carried + h < 0.45 * s) {
-      carried += h;
-      continue;
-    }
-    const double length = h + carried;
-    carried = 0.0;
-    const HalfKind kind = length < 1.5 * s   ? HalfKind::kShort
-                          : length < 3.0 * s ? HalfKind::kLong
-                                             : HalfKind::kSilence;
-    joiner.Add(kind, 1, at);
-    at += length;
-  }
-  joiner.Close(at);
+  HalfWaveReader reader(EstimateShortHalf(halfWaves), runs);
+  for (double h : halfWaves)
+    reader.Add(h);
+  reader.Finish();
   runs.Finish();
   return events;
 }
@@ -677,7 +731,7 @@ std::vector<TapeEvent> SampleTranscriber::Finish() {
 
 std::vector<TapeEvent> TranscribeRecording(const RecordingSettings& recording, int channel) {
   if (recording.kind == RecordingKind::kCsw)
-    return TranscribeHalfWaves(HalfWavesOf(recording));
+    return TranscribeCsw(recording.name);
   std::ostringstream warnings;  // given once already, as the recording's channels were counted
   std::unique_ptr<SignalReader> signal = SignalReader::Open(recording, channel, warnings);
   SampleTranscriber transcriber(signal->SampleRate());
@@ -813,7 +867,9 @@ void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& even
         break;
       }
       case TapeEvent::Kind::kGap:
-        WriteGap(event.endSeconds - event.startSeconds);
+        // The silence before the tape's first sound is the recording's, not the tape's.
+        if (i > 0)
+          WriteGap(event.endSeconds - event.startSeconds);
         break;
       case TapeEvent::Kind::kSecurity:
         WriteSecurity(event.securityCycles);
