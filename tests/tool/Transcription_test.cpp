@@ -13,6 +13,8 @@
 #include "tool/Recover.h"
 #include "tool/Transcription.h"
 #include "tool/Uef_images.h"
+#include "tool/Uef_player.h"
+#include "tool/Uef_reader.h"
 #include "uef/Wave_analysis.h"
 
 namespace {
@@ -469,6 +471,60 @@ TEST(SampleTranscription, ReadsNoisyAndOffSpeedRecordingsThatHalfWavesDoNot) {
         Differences(Tool_ns::TranscribeHalfWaves(Tool_ns::HalfWavesOf(recording)), tape.events);
     EXPECT_EQ(halfWaves.empty(), !condition.halfWavesFail) << halfWaves;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The half cycles a UEF image plays, through the tool's own reader and player: H for one of
+// the high tone, L for one of the low tone.
+class HalfCycles final : public Tool_ns::WaveTarget {
+ public:
+  void Tone(double frequencyHz, uint64_t halfCycles) override {
+    played.append(halfCycles, frequencyHz > 1800 ? 'H' : 'L');
+  }
+  void Silence(double) override { played += ' '; }
+  std::string played;
+};
+
+std::string HalfCyclesOf(const HalfWaves& halves) {
+  std::string text;
+  for (double seconds : halves.seconds)
+    text += seconds < 1.0 / 3600.0 ? 'H' : 'L';
+  return text;
+}
+
+TEST(WholeTapeImage, BytesInOtherFramingsPlayBackBitForBitFromTheLeastSignificant) {
+  // Bytes framed here bit by bit, data bits from the least significant as on the tape (and as
+  // chunk 0x0104 holds them), go into the image as 0x0104 chunks that the tool's player plays
+  // back into the same cycles.
+  HalfWaves halves;
+  halves.Tone(200);
+  halves.Bytes({0x01, 0x80, 0x0F, 0x35}, "8O1");
+  halves.Tone(200);
+  halves.Bytes({0x01, 0x80, 0xC4}, "8E2");
+  halves.Tone(200);
+  halves.Bytes({0x03, 0x60}, "8O2");
+  halves.Tone(200);
+  const std::vector<TapeEvent> events = Tool_ns::TranscribeHalfWaves(halves.seconds);
+  TempFolder folder;
+  Tool_ns::BuildImage(Tool_ns::Recovery{}, folder / "image.uef", {"origin"}, &events);
+  UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, false);
+  std::vector<std::string> framings;
+  for (const TestSupport::Chunk& chunk : ParseChunks(ReadFile(folder / "image.uef"))) {
+    if (chunk.id == 0x0104)
+      framings.push_back(chunk.data.substr(0, 3));
+  }
+  EXPECT_EQ(framings, (std::vector<std::string>{std::string("\x08O\x01", 3),
+                                                std::string("\x08"
+                                                            "E\x02",
+                                                            3),
+                                                std::string("\x08O\x02", 3)}));
+  HalfCycles target;
+  Tool_ns::PlayImage(Tool_ns::UefImageFromBytes(ReadFile(folder / "image.uef"), "image.uef"),
+                     target, nullptr);
+  EXPECT_EQ(target.played, HalfCyclesOf(halves));
 }
 
 }  // namespace
