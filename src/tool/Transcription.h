@@ -2,8 +2,9 @@
 
 // Transcribing a whole tape: what lies between and beyond the standard blocks (carrier tones
 // of their own lengths, gaps, bytes framed or paced otherwise, cycles that are neither), read
-// from the recording's half-waves, so that the image plays as the tape does for loaders that
-// read more than the standard blocks.
+// from a CSW recording's pulses or from the demodulator's bit cells of a recording of samples,
+// so that the image plays as the tape does for loaders that read more than the standard
+// blocks.
 
 #include <cstddef>
 #include <cstdint>
@@ -83,7 +84,8 @@ std::vector<TapeEvent> TranscribeRecording(const RecordingSettings& recording, i
 // the transcription read that block (or, where it did not, the block's place in the
 // recording), and everything else of the transcription goes in between, in tape order:
 // tones as 0x0110 (0x0111 around a lone dummy byte), 8N1 bytes as 0x0100, other framings as
-// 0x0104, 300 baud data between 0x0117 chunks, gaps as 0x0116, security cycles as 0x0114.
+// 0x0104, 300 baud data between 0x0117 chunks, gaps as 0x0116 (but for the silence before the
+// tape's first sound), security cycles as 0x0114.
 void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& events);
 
 // "8N1", "8O1" and the like.
