@@ -457,18 +457,23 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
       passes[p].take = planned[p].take;
     });
   }
-  std::vector<double> halfWaves;
-  if (parsed.Has("whole-tape")) {
-    then.push_back(jobs.size());
-    jobs.emplace_back([&] { halfWaves = HalfWavesOf(recordings.front()); });
-  }
   demodulatorFirst.insert(demodulatorFirst.end(), then.begin(), then.end());
   RunSideBySide(jobs, demodulatorFirst);
   const Recovery recovery = MergePasses(std::move(passes));
 
   std::vector<TapeEvent> transcription;
-  if (parsed.Has("whole-tape"))
-    transcription = TranscribeHalfWaves(halfWaves);
+  if (parsed.Has("whole-tape")) {
+    // Samples are transcribed from the channel (or mix) whose demodulator pass read the most.
+    int channel = SignalReader::kMix;
+    size_t most = 0;
+    for (const PassResult& pass : recovery.passes) {
+      if (pass.take == 0 && pass.settings.demodulator && pass.blocks.size() > most) {
+        most = pass.blocks.size();
+        channel = pass.settings.channel;
+      }
+    }
+    transcription = TranscribeRecording(recordings.front(), channel);
+  }
   BuildImage(recovery, imageName,
              {MainProgram_ns::kBanner,
               std::string("The input format was ") + FormatName(recordings.front().kind) + ".",

@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <sstream>
 
+#include "demod/Cell_demodulator.h"
+#include "sound/Csw_file_handler.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Recover.h"
+#include "tool/Signal_reader.h"
 #include "uef/Wave_analysis.h"
 #include "waves/Wavesinputstate.h"
 
@@ -64,56 +69,6 @@ double EstimateShortHalf(const std::vector<double>& halves) {
   std::nth_element(shorts.begin(), shorts.begin() + static_cast<long>(shorts.size() / 2),
                    shorts.end());
   return shorts[shorts.size() / 2];
-}
-
-// Classifies the half-waves and joins them into runs. A half-wave too short to be either
-// tone (a glitch) is added to the one after it.
-std::vector<Run> RunsOf(const std::vector<double>& halves, double s) {
-  std::vector<Run> runs;
-  double at = 0.0;
-  double carried = 0.0;
-  for (double h : halves) {
-    if (h < 0.45 * s && carried + h < 0.45 * s) {
-      carried += h;
-      continue;
-    }
-    const double length = h + carried;
-    const double start = at;
-    at += length;
-    carried = 0.0;
-    const HalfKind kind = length < 1.5 * s   ? HalfKind::kShort
-                          : length < 3.0 * s ? HalfKind::kLong
-                                             : HalfKind::kSilence;
-    if (!runs.empty() && runs.back().kind == kind) {
-      ++runs.back().halves;
-      runs.back().seconds += length;
-    } else {
-      runs.push_back(Run{kind, 1, start, length});
-    }
-  }
-  // A few half-waves between two silences are noise in the silence: one gap.
-  std::vector<Run> joined;
-  for (size_t r = 0; r < runs.size(); ++r) {
-    if (runs[r].kind == HalfKind::kSilence && !joined.empty()) {
-      size_t back = joined.size();
-      size_t noise = 0;
-      while (back > 0 && joined[back - 1].kind != HalfKind::kSilence && noise < kNoiseHalves)
-        noise += joined[--back].halves;
-      if (back > 0 && back < joined.size() && noise < kNoiseHalves) {
-        Run& silence = joined[back - 1];
-        silence.seconds = runs[r].start + runs[r].seconds - silence.start;
-        silence.halves += noise + runs[r].halves;
-        joined.resize(back);
-        continue;
-      }
-      if (back > 0 && back == joined.size()) {
-        joined.back().seconds += runs[r].seconds;
-        continue;
-      }
-    }
-    joined.push_back(runs[r]);
-  }
-  return joined;
 }
 
 // Bits of a stretch of tone runs: at 1200 baud a 0 bit is one low cycle (two long halves) and
@@ -314,6 +269,294 @@ class Transcriber {
   std::vector<TapeEvent>& events_;
 };
 
+bool IsTone(const Run& run) {
+  return run.kind == HalfKind::kShort && OnesOf(run) >= kToneBits;
+}
+
+// Transcribes runs as they come, each a run of one kind ended by one of another kind. A few
+// half-waves between two silences are noise in one silence, one gap. Each stretch is
+// transcribed as soon as nothing after it can change it: the runs before the last silence
+// (only noise right after a silence joins it to a later one) or up to a carrier tone (which
+// no noise joins across). Only the runs since then are held, so the memory does not grow
+// with the recording, only with the longest stretch of bytes without a tone or a gap.
+class RunTranscriber {
+ public:
+  explicit RunTranscriber(std::vector<TapeEvent>& events) : transcriber_(events) {}
+
+  void Add(const Run& run) {
+    if (run.kind == HalfKind::kSilence && !held_.empty()) {
+      size_t back = held_.size();
+      size_t noise = 0;
+      while (back > 0 && held_[back - 1].kind != HalfKind::kSilence && noise < kNoiseHalves)
+        noise += held_[--back].halves;
+      if (back > 0 && back < held_.size() && noise < kNoiseHalves) {
+        Run& silence = held_[back - 1];
+        silence.seconds = run.start + run.seconds - silence.start;
+        silence.halves += noise + run.halves;
+        held_.resize(back);
+        return;
+      }
+      if (back > 0 && back == held_.size()) {
+        held_.back().seconds += run.seconds;
+        return;
+      }
+    }
+    held_.push_back(run);
+    if (run.kind == HalfKind::kSilence)
+      Transcribe(held_.size() - 1);
+    else if (IsTone(run))
+      Transcribe(held_.size());
+  }
+
+  void Finish() { Transcribe(held_.size()); }
+
+ private:
+  // Transcribes the runs held before upTo, and lets them go.
+  void Transcribe(size_t upTo) {
+    size_t r = 0;
+    while (r < upTo) {
+      const Run& run = held_[r];
+      if (run.kind == HalfKind::kSilence) {
+        transcriber_.Gap(run.start, run.seconds);
+        ++r;
+        continue;
+      }
+      if (IsTone(run)) {
+        transcriber_.Tone((run.halves + 1) / 2, run.start, run.start + run.seconds);
+        ++r;
+        continue;
+      }
+      // A stretch of bits: up to the next silence, or through the next carrier tone.
+      size_t to = r;
+      while (to < upTo && held_[to].kind != HalfKind::kSilence) {
+        const bool tone = IsTone(held_[to]);
+        ++to;
+        if (tone)
+          break;
+      }
+      const unsigned baud = At300Baud(held_, r, to) ? 300 : 1200;
+      bits_.clear();
+      for (size_t k = r; k < to; ++k)
+        AppendBits(held_[k], baud, bits_);
+      const Run& last = held_[to - 1];
+      size_t lastOnes = 0;
+      uint64_t lastCycles = 0;
+      if (last.kind == HalfKind::kShort) {
+        lastBits_.clear();
+        AppendBits(last, baud, lastBits_);
+        lastOnes = lastBits_.size();
+        lastCycles = (last.halves + 1) / 2;
+      }
+      transcriber_.Stretch(bits_, baud, last.start + last.seconds, lastOnes, lastCycles);
+      r = to;
+    }
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(upTo));
+  }
+
+  Transcriber transcriber_;
+  std::vector<Run> held_;
+  std::vector<Bit> bits_;
+  std::vector<Bit> lastBits_;
+};
+
+// Joins classified stretches of the recording into runs of one kind for the transcriber.
+class RunJoiner {
+ public:
+  explicit RunJoiner(RunTranscriber& runs) : runs_(runs) {}
+
+  // A stretch of one kind holding that many half-waves, from start on.
+  void Add(HalfKind kind, size_t halves, double start) {
+    if (open_ && run_.kind == kind) {
+      run_.halves += halves;
+      return;
+    }
+    Close(start);
+    run_ = Run{kind, halves, start, 0.0};
+    open_ = true;
+  }
+
+  // Ends the open run where the next one starts (or the recording ends).
+  void Close(double end) {
+    if (!open_)
+      return;
+    run_.seconds = end - run_.start;
+    runs_.Add(run_);
+    open_ = false;
+  }
+
+ private:
+  RunTranscriber& runs_;
+  Run run_{HalfKind::kSilence, 0, 0.0, 0.0};
+  bool open_ = false;
+};
+
+// Classifies half-waves by their length against the tape's short half-wave s: high tone,
+// low tone or silence. A half-wave too short to be either tone (a glitch) is added to the one
+// after it.
+class HalfWaveReader {
+ public:
+  HalfWaveReader(double s, RunTranscriber& runs) : s_(s), joiner_(runs) {}
+
+  void Add(double h) {
+    if (h < 0.45 * s_ && carried_ + h < 0.45 * s_) {
+      carried_ += h;
+      return;
+    }
+    const double length = h + carried_;
+    carried_ = 0.0;
+    const HalfKind kind = length < 1.5 * s_   ? HalfKind::kShort
+                          : length < 3.0 * s_ ? HalfKind::kLong
+                                              : HalfKind::kSilence;
+    joiner_.Add(kind, 1, at_);
+    at_ += length;
+  }
+
+  void Finish() { joiner_.Close(at_); }
+
+ private:
+  double s_;
+  RunJoiner joiner_;
+  double at_ = 0.0;
+  double carried_ = 0.0;
+};
+
+// A CSW file's pulses, from the first: each a half-wave (the first, before any wave, usually
+// the silence before the tape). The short half-wave is estimated by a first reading, from
+// the lengths counted by whole samples, so that nothing grows with the recording.
+std::vector<TapeEvent> TranscribeCsw(const std::string& name) {
+  SoundInput_ns::CSWSound csw;
+  csw.Open(name);
+  const double rate = csw.SampleRate != 0 ? csw.SampleRate : 1.0;
+  const double nominal = kNominalShortHalf * rate;
+  std::vector<uint64_t> counts(static_cast<size_t>(1.45 * nominal) + 1, 0);
+  uint64_t shorts = 0;
+  while (const uint32_t pulse = csw.NextPulse()) {
+    if (pulse > 0.55 * nominal && pulse < 1.45 * nominal) {
+      ++counts[pulse];
+      ++shorts;
+    }
+  }
+  double s = kNominalShortHalf;
+  if (shorts >= 100) {
+    uint64_t below = 0;
+    for (size_t length = 0; length < counts.size(); ++length) {
+      below += counts[length];
+      if (below > shorts / 2) {
+        s = static_cast<double>(length) / rate;
+        break;
+      }
+    }
+  }
+  csw.Rewind();
+  std::vector<TapeEvent> events;
+  RunTranscriber runs(events);
+  HalfWaveReader reader(s, runs);
+  while (const uint32_t pulse = csw.NextPulse())
+    reader.Add(pulse / rate);
+  csw.Close();
+  reader.Finish();
+  runs.Finish();
+  return events;
+}
+
+// The demodulator's bit cells as the transcription reads them: a cell of 2400 Hz is two high
+// cycles (four short half-waves), one of 1200 Hz a low cycle (two long ones), and a cell
+// without signal is silence. A cell counts as signal where the demodulator finds a tone in it
+// and its energy is within kLevelShare of the tone's usual level: in the gaps of a noisy
+// recording the noise alone now and then stands out from itself, never near the tone's level.
+class CellReader final : public Demod_ns::CellSink {
+ public:
+  CellReader(double sampleRate, RunTranscriber& runs)
+      : rate_(sampleRate), demodulator_(sampleRate, *this), joiner_(runs) {}
+
+  void Feed(const float* samples, size_t count) {
+    fed_ += static_cast<double>(count);
+    demodulator_.Feed(samples, count);
+  }
+
+  void Finish() {
+    demodulator_.Finish();
+    for (; pendingCount_ > 0; --pendingCount_)
+      Emit(pending_[(pendingFirst_ + kPending - pendingCount_) % kPending]);
+    joiner_.Close(lastEnd_);
+  }
+
+  void Cell(const Demod_ns::CellReading& cell) override {
+    // The cells read on the silence the demodulator adds after the recording are not its.
+    if (cell.startSample >= fed_)
+      return;
+    const float energy = std::norm(cell.low) + std::norm(cell.high);
+    const bool sure = cell.signal && std::fabs(cell.soft) > kSure;
+    // A run of sure cells of one tone sets the level where it is not known yet or where the
+    // tone has grown much fainter than it.
+    if (sure && sureRun_ > 0 && cell.One() == sureOne_) {
+      ++sureRun_;
+      sureEnergy_ += energy;
+    } else {
+      sureRun_ = sure ? 1 : 0;
+      sureEnergy_ = sure ? energy : 0.0f;
+      sureOne_ = cell.One();
+    }
+    bool seeded = false;
+    if (sureRun_ == kPending) {
+      const float mean = sureEnergy_ / static_cast<float>(kPending);
+      if (level_ < 0.0f || mean < kLevelShare * level_) {
+        level_ = mean;
+        seeded = true;
+      }
+    }
+    const bool tone = cell.signal && level_ >= 0.0f && energy > kLevelShare * level_;
+    if (tone && sure)
+      level_ += (energy - level_) * kLevelFollow;
+
+    Pending next;
+    next.start = cell.startSample / rate_;
+    next.kind = !tone ? HalfKind::kSilence : cell.One() ? HalfKind::kShort : HalfKind::kLong;
+    if (pendingCount_ == kPending) {
+      Emit(pending_[pendingFirst_]);
+      pendingFirst_ = (pendingFirst_ + 1) % kPending;
+      --pendingCount_;
+    }
+    pending_[(pendingFirst_ + pendingCount_) % kPending] = next;
+    ++pendingCount_;
+    if (seeded) {
+      // The run that set the level was tone from its first cell on.
+      for (size_t k = 0; k < pendingCount_; ++k)
+        pending_[k].kind = sureOne_ ? HalfKind::kShort : HalfKind::kLong;
+    }
+    lastEnd_ = next.start + 1.0 / (Demod_ns::CellDemodulator::kBaud * demodulator_.Speed());
+  }
+
+ private:
+  static constexpr size_t kPending = 8;  // cells held back, as many as set the level
+  static constexpr float kSure = 0.5f;
+  static constexpr float kLevelShare = 0.125f;
+  static constexpr float kLevelFollow = 1.0f / 64.0f;
+
+  struct Pending {
+    HalfKind kind = HalfKind::kSilence;
+    double start = 0.0;
+  };
+
+  void Emit(const Pending& cell) {
+    const size_t halves = cell.kind == HalfKind::kShort ? 4 : cell.kind == HalfKind::kLong ? 2 : 1;
+    joiner_.Add(cell.kind, halves, cell.start);
+  }
+
+  double rate_;
+  Demod_ns::CellDemodulator demodulator_;
+  RunJoiner joiner_;
+  double fed_ = 0.0;
+  double lastEnd_ = 0.0;
+  float level_ = -1.0f;  // the tone's energy in a cell (-1: not known yet)
+  size_t sureRun_ = 0;
+  float sureEnergy_ = 0.0f;
+  bool sureOne_ = false;
+  Pending pending_[kPending];
+  size_t pendingFirst_ = 0;
+  size_t pendingCount_ = 0;
+};
+
 void WriteChunk(uint16_t id, const std::vector<uint8_t>& data) {
   UEFFormat_ns::TheUEFImage.WriteChunk(id, static_cast<uint32_t>(data.size()), data.data());
 }
@@ -456,48 +699,48 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording) {
 }
 
 std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves) {
-  const double shortHalf = EstimateShortHalf(halfWaves);
-  const std::vector<Run> runs = RunsOf(halfWaves, shortHalf);
   std::vector<TapeEvent> events;
-  Transcriber transcriber(events);
-  size_t r = 0;
-  while (r < runs.size()) {
-    const Run& run = runs[r];
-    if (run.kind == HalfKind::kSilence) {
-      transcriber.Gap(run.start, run.seconds);
-      ++r;
-      continue;
-    }
-    if (run.kind == HalfKind::kShort && OnesOf(run) >= kToneBits) {
-      transcriber.Tone((run.halves + 1) / 2, run.start, run.start + run.seconds);
-      ++r;
-      continue;
-    }
-    // A stretch of bits: up to the next silence, or through the next carrier tone.
-    size_t to = r;
-    while (to < runs.size() && runs[to].kind != HalfKind::kSilence) {
-      const bool tone = runs[to].kind == HalfKind::kShort && OnesOf(runs[to]) >= kToneBits;
-      ++to;
-      if (tone)
-        break;
-    }
-    const unsigned baud = At300Baud(runs, r, to) ? 300 : 1200;
-    std::vector<Bit> bits;
-    for (size_t k = r; k < to; ++k)
-      AppendBits(runs[k], baud, bits);
-    const Run& last = runs[to - 1];
-    size_t lastOnes = 0;
-    uint64_t lastCycles = 0;
-    if (last.kind == HalfKind::kShort) {
-      std::vector<Bit> lastBits;
-      AppendBits(last, baud, lastBits);
-      lastOnes = lastBits.size();
-      lastCycles = (last.halves + 1) / 2;
-    }
-    transcriber.Stretch(bits, baud, last.start + last.seconds, lastOnes, lastCycles);
-    r = to;
-  }
+  RunTranscriber runs(events);
+  HalfWaveReader reader(EstimateShortHalf(halfWaves), runs);
+  for (double h : halfWaves)
+    reader.Add(h);
+  reader.Finish();
+  runs.Finish();
   return events;
+}
+
+struct SampleTranscriber::State {
+  explicit State(double sampleRate) : runs(events), cells(sampleRate, runs) {}
+  std::vector<TapeEvent> events;
+  RunTranscriber runs;
+  CellReader cells;
+};
+
+SampleTranscriber::SampleTranscriber(double sampleRate)
+    : state_(std::make_unique<State>(sampleRate)) {}
+
+SampleTranscriber::~SampleTranscriber() = default;
+
+void SampleTranscriber::Feed(const float* samples, size_t count) {
+  state_->cells.Feed(samples, count);
+}
+
+std::vector<TapeEvent> SampleTranscriber::Finish() {
+  state_->cells.Finish();
+  state_->runs.Finish();
+  return std::move(state_->events);
+}
+
+std::vector<TapeEvent> TranscribeRecording(const RecordingSettings& recording, int channel) {
+  if (recording.kind == RecordingKind::kCsw)
+    return TranscribeCsw(recording.name);
+  std::ostringstream warnings;  // given once already, as the recording's channels were counted
+  std::unique_ptr<SignalReader> signal = SignalReader::Open(recording, channel, warnings);
+  SampleTranscriber transcriber(signal->SampleRate());
+  std::vector<float> buffer(Demod_ns::CellDemodulator::kFeedLimit);
+  while (const size_t count = signal->Read(buffer.data(), buffer.size()))
+    transcriber.Feed(buffer.data(), count);
+  return transcriber.Finish();
 }
 
 std::string FramingName(const TapeEvent& event) {
@@ -626,7 +869,9 @@ void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& even
         break;
       }
       case TapeEvent::Kind::kGap:
-        WriteGap(event.endSeconds - event.startSeconds);
+        // The silence before the tape's first sound is the recording's, not the tape's.
+        if (i > 0)
+          WriteGap(event.endSeconds - event.startSeconds);
         break;
       case TapeEvent::Kind::kSecurity:
         WriteSecurity(event.securityCycles);

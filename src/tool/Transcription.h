@@ -2,10 +2,13 @@
 
 // Transcribing a whole tape: what lies between and beyond the standard blocks (carrier tones
 // of their own lengths, gaps, bytes framed or paced otherwise, cycles that are neither), read
-// from the recording's half-waves, so that the image plays as the tape does for loaders that
-// read more than the standard blocks.
+// from a CSW recording's pulses or from the demodulator's bit cells of a recording of samples,
+// so that the image plays as the tape does for loaders that read more than the standard
+// blocks.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,8 +42,8 @@ struct TapeEvent {
   std::vector<bool> securityCycles;
 };
 
-// Reads the half-wave lengths of a recording, in seconds: for a CSW file its pulses, for
-// samples the half-waves between sign changes as varnstow's sign method measures them.
+// Reads the half-wave lengths of a CSW recording's pulses, in seconds (for samples, the
+// half-waves between sign changes as varnstow's sign method measures them).
 std::vector<double> HalfWavesOf(const RecordingSettings& recording);
 
 // Transcribes a sequence of half-wave lengths in seconds (the first starting at 0 s): high
@@ -50,12 +53,39 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording);
 // and the rest as security cycles. The tape's speed is estimated from the half-waves.
 std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves);
 
+// Transcribes samples as they come, read by the demodulator's bit cells (1/1200 s each on a
+// clock that follows the tape's speed, each 2400 Hz, 1200 Hz or no signal), which hold in
+// noise where half-waves measured between sign changes fall apart; the cells go into the
+// same reading of tones, bytes, gaps and other cycles as half-waves do. Only the stretch of
+// tape since the last tone or gap is held.
+class SampleTranscriber {
+ public:
+  explicit SampleTranscriber(double sampleRate);
+  ~SampleTranscriber();
+  SampleTranscriber(const SampleTranscriber&) = delete;
+  SampleTranscriber& operator=(const SampleTranscriber&) = delete;
+
+  void Feed(const float* samples, size_t count);
+  // The events, times in seconds from the first sample.
+  std::vector<TapeEvent> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The transcription of a recording: a CSW file's pulses as half-waves, the samples of a WAV
+// (the channel from 0, or SignalReader::kMix) or RAW file through SampleTranscriber. Raises
+// as SignalReader::Open where the recording cannot be read.
+std::vector<TapeEvent> TranscribeRecording(const RecordingSettings& recording, int channel);
+
 // Writes the recovered blocks into the open image (UEFFormat_ns::TheUEFImage) with the
 // transcription around them: each block's bytes, as the merge kept them, take the place where
 // the transcription read that block (or, where it did not, the block's place in the
 // recording), and everything else of the transcription goes in between, in tape order:
 // tones as 0x0110 (0x0111 around a lone dummy byte), 8N1 bytes as 0x0100, other framings as
-// 0x0104, 300 baud data between 0x0117 chunks, gaps as 0x0116, security cycles as 0x0114.
+// 0x0104, 300 baud data between 0x0117 chunks, gaps as 0x0116 (but for the silence before the
+// tape's first sound), security cycles as 0x0114.
 void WriteWholeTape(const Recovery& recovery, const std::vector<TapeEvent>& events);
 
 // "8N1", "8O1" and the like.
