@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-build/tests/make_sample examples/sample.uef
+build/examples/make_sample examples/sample.uef
 build/src/tool/varnstow-tool render examples/sample.uef -o examples/sample.csw
 build/src/tool/varnstow-tool list examples/sample.uef
