@@ -24,16 +24,6 @@ constexpr double kProbeLength = 1e6;
 // Rounds of recentring the long window on the waves it holds.
 constexpr int kRecentringRounds = 8;
 
-// The class varnstow gives a wave of this whole length. The decoding classifies a wave by its
-// whole length alone; the wave is split as evenly as it can be, as a clean wave is, so that
-// the windows still describe clean waves should the halves ever count.
-WaveClass ClassOfLength(uint64_t length, double t) {
-  DelaysElementType wave;
-  wave.FirstHalf = static_cast<uint32_t>(length - length / 2);
-  wave.SecondHalf = static_cast<uint32_t>(length / 2);
-  return BlockProcessing_ns::ClassifyWave(wave, t);
-}
-
 // Counts every wave of the pass.
 Histogram Measure(DecodingPass& decoding) {
   using namespace WavesInput_ns;
@@ -74,33 +64,17 @@ Histogram Measure(DecodingPass& decoding) {
 
 }  // namespace
 
-// A class is one range of lengths, so both ends are found by bisection.
+// The decoding's own ranges for reference length t.
 Window WindowOf(WaveClass waveClass, double t, double nominal) {
   Window window;
   if (!(nominal >= 1) || nominal > 4e8)
     return window;
-  uint64_t inside = static_cast<uint64_t>(std::floor(nominal));
-  if (ClassOfLength(inside, t) != waveClass && ClassOfLength(++inside, t) != waveClass)
-    return window;
-  uint64_t low = 1, high = inside;  // the lowest length of the class is in [low, high]
-  while (low < high) {
-    const uint64_t middle = low + (high - low) / 2;
-    if (ClassOfLength(middle, t) == waveClass)
-      high = middle;
-    else
-      low = middle + 1;
-  }
-  window.lowest = low;
-  low = inside;
-  high = 4 * inside + 4;  // the highest is in [low, high]
-  while (low < high) {
-    const uint64_t middle = high - (high - low) / 2;
-    if (ClassOfLength(middle, t) == waveClass)
-      low = middle;
-    else
-      high = middle - 1;
-  }
-  window.highest = low;
+  BlockProcessing_ns::WaveClassifier classes;
+  classes.Use(t);
+  const BlockProcessing_ns::LengthRange& range =
+      waveClass == WaveClass::kLong ? classes.longWave : classes.shortWave;
+  window.lowest = range.lowest;
+  window.highest = range.highest;
   return window;
 }
 
