@@ -4,13 +4,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev libgtest-dev libgmock-dev clang-format
-  dpkg-dev lintian clang libclang-rt-14-dev)
+packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev nlohmann-json3-dev libgtest-dev
+  libgmock-dev clang-format dpkg-dev lintian clang libclang-rt-14-dev)
 # The program alone needs no test framework, formatter or package tools (dpkg-dev works out
 # the Debian package's dependencies, lintian checks the package), nor clang and its fuzzer
 # runtime (scripts/fuzz.sh).
 case " $* " in
-  *" -DVARNSTOW_TESTS=OFF "*) packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev) ;;
+  *" -DVARNSTOW_TESTS=OFF "*)
+    packages=(cmake ninja-build g++ zlib1g-dev libasound2-dev nlohmann-json3-dev) ;;
 esac
 scripts/install-packages.sh "${packages[@]}"
 

@@ -6,7 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# nlohmann-json3-dev: its headers, which are the same for every target.
+packages=(cmake ninja-build libgtest-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix
+  libz-mingw-w64-dev wine wine64)
 scripts/install-packages.sh --no-install-recommends "${packages[@]}"
 
 build="${1:-build-windows}"

@@ -2,10 +2,14 @@
 // block once, reporting what was found, by which pass, and where the missing blocks lie.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "driver/Advice.h"
 #include "driver/CommandLine.h"
@@ -80,37 +84,44 @@ std::string Printable(const std::string& name) {
   return text;
 }
 
-// A JSON string; bytes outside printable ASCII are written as \u00XX (Latin-1), so the text
-// stays valid UTF-8 whatever the tape holds.
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (char c : text) {
+using Json = nlohmann::ordered_json;
+
+// A name as a JSON string. Its bytes are taken as Latin-1 (each byte the character of that
+// number), so that the report is valid UTF-8 whatever the tape holds.
+Json Latin1(const std::string& bytes) {
+  std::string text;
+  for (char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      json += c;
+    if (byte < 0x80) {
+      text += c;
     } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04X", byte);
-      json += escape;
+      text += static_cast<char>(0xC0 | (byte >> 6));
+      text += static_cast<char>(0x80 | (byte & 0x3F));
     }
   }
-  return json + "\"";
-}
-
-std::string Seconds(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", seconds);
   return text;
 }
 
-std::string PassList(const std::vector<size_t>& passes, bool json) {
+// Seconds to a tenth, as "%.1f" rounds them: the library writes the double nearest to that
+// text in its shortest form, which is the text itself.
+Json Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", seconds);
+  return std::strtod(text, nullptr);
+}
+
+Json PassNumbers(const std::vector<size_t>& passes) {
+  Json numbers = Json::array();
+  for (size_t pass : passes)
+    numbers.push_back(pass + 1);
+  return numbers;
+}
+
+std::string PassList(const std::vector<size_t>& passes) {
   std::string text;
   for (size_t i = 0; i < passes.size(); ++i) {
     if (i > 0)
-      text += json ? "," : " ";
+      text += " ";
     text += std::to_string(passes[i] + 1);
   }
   return text;
@@ -270,12 +281,12 @@ void WriteText(const Recovery& recovery, const std::vector<RecordingSettings>& r
       const MergedBlock& block = recovery.blocks[index];
       out << "  block " << Hex2(block.identity.number) << "  " << TapeTime(block.startSeconds)
           << " to " << TapeTime(block.endSeconds) << "  "
-          << (block.passes.size() == 1 ? "pass " : "passes ") << PassList(block.passes, false)
+          << (block.passes.size() == 1 ? "pass " : "passes ") << PassList(block.passes)
           << HowRead(block, takes);
       if (block.disagreement)
         out << "  (read differently; kept the version of "
-            << (block.keptPasses.size() == 1 ? "pass " : "passes ")
-            << PassList(block.keptPasses, false) << ")";
+            << (block.keptPasses.size() == 1 ? "pass " : "passes ") << PassList(block.keptPasses)
+            << ")";
       out << '\n';
     }
   }
@@ -301,83 +312,187 @@ void WriteText(const Recovery& recovery, const std::vector<RecordingSettings>& r
   out << "; written to " << Describe(imageName, true) << '\n';
 }
 
-void WriteJson(const Recovery& recovery, const std::vector<RecordingSettings>& recordings,
-               const std::string& imageName, std::ostream& out) {
-  const RecordingSettings& recording = recordings.front();
-  out << "{\n  \"recording\": " << JsonString(recording.name) << ",\n  \"format\": \""
-      << FormatName(recording.kind) << "\",\n  \"sampleRate\": " << RateOfTake(recovery, 0)
-      << ",\n  \"seconds\": " << Seconds(recovery.lengthSeconds) << ",\n  \"takes\": [";
+// The report as JSON: the recording, its takes, the passes, the files with their gaps and
+// blocks, and the totals, with their keys in this order.
+Json JsonReport(const Recovery& recovery, const std::vector<RecordingSettings>& recordings,
+                const std::string& imageName) {
+  Json takes = Json::array();
   for (size_t t = 0; t < recordings.size(); ++t) {
-    out << (t > 0 ? "," : "") << "\n    {\"take\": " << t + 1
-        << ", \"recording\": " << JsonString(recordings[t].name) << ", \"format\": \""
-        << FormatName(recordings[t].kind) << "\", \"sampleRate\": " << RateOfTake(recovery, t)
-        << ", \"seconds\": " << Seconds(LengthOfTake(recovery, t)) << "}";
+    takes.push_back(Json::object({{"take", t + 1},
+                                  {"recording", Latin1(recordings[t].name)},
+                                  {"format", FormatName(recordings[t].kind)},
+                                  {"sampleRate", RateOfTake(recovery, t)},
+                                  {"seconds", Seconds(LengthOfTake(recovery, t))}}));
   }
-  out << "\n  ],\n  \"image\": " << JsonString(imageName) << ",\n  \"passes\": [";
+  Json passes = Json::array();
   for (size_t p = 0; p < recovery.passes.size(); ++p) {
     const PassSettings& settings = recovery.passes[p].settings;
     const char* method = settings.demodulator                                      ? "demodulator"
                          : settings.method == MainProgram_ns::MeasureMethod::kSign ? "sign"
                          : settings.method == MainProgram_ns::MeasureMethod::kPeak ? "peak"
                                                                                    : "csw";
-    out << (p > 0 ? "," : "") << "\n    {\"pass\": " << p + 1
-        << ", \"take\": " << recovery.passes[p].take + 1 << ", \"method\": \"" << method << "\"";
+    Json pass =
+        Json::object({{"pass", p + 1}, {"take", recovery.passes[p].take + 1}, {"method", method}});
     if (settings.demodulator)
-      out << ", \"channel\": "
-          << (settings.channel < 0 ? std::string("\"mix\"") : std::to_string(settings.channel + 1));
+      pass["channel"] = settings.channel < 0 ? Json("mix") : Json(settings.channel + 1);
     else
-      out << ", \"phase\": \"" << (settings.normalPhase ? "normal" : "shifted") << "\"";
-    out << ", \"blocks\": " << recovery.passes[p].blocks.size()
-        << ", \"failedBlocks\": " << recovery.passes[p].failed.size() << "}";
+      pass["phase"] = settings.normalPhase ? "normal" : "shifted";
+    pass["blocks"] = recovery.passes[p].blocks.size();
+    pass["failedBlocks"] = recovery.passes[p].failed.size();
+    passes.push_back(std::move(pass));
   }
-  out << "\n  ],\n  \"files\": [";
+  Json files = Json::array();
   for (size_t f = 0; f < recovery.files.size(); ++f) {
     const RecoveredFile& file = recovery.files[f];
-    out << (f > 0 ? "," : "") << "\n    {\"name\": " << JsonString(file.name) << ", \"load\": \""
-        << Hex(file.load, 8) << "\", \"lastBlockFound\": " << (file.lastFound ? "true" : "false")
-        << ", \"missing\": [";
-    for (size_t m = 0; m < file.missing.size(); ++m)
-      out << (m > 0 ? ", " : "") << file.missing[m];
-    out << "],\n     \"gaps\": [";
-    const std::vector<Gap> gaps = GapsOf(recovery, f);
-    for (size_t g = 0; g < gaps.size(); ++g) {
-      const Gap& gap = gaps[g];
-      out << (g > 0 ? "," : "") << "\n       {\"firstBlock\": " << gap.first;
-      if (gap.open)
-        out << ", \"lastBlock\": null";
-      else
-        out << ", \"lastBlock\": " << gap.last;
-      out << ", \"from\": " << Seconds(gap.from) << ", \"to\": " << Seconds(gap.to)
-          << ", \"fromTime\": \"" << TapeTime(gap.from) << "\", \"toTime\": \"" << TapeTime(gap.to)
-          << "\"}";
+    Json gaps = Json::array();
+    for (const Gap& gap : GapsOf(recovery, f)) {
+      gaps.push_back(Json::object({{"firstBlock", gap.first},
+                                   {"lastBlock", gap.open ? Json(nullptr) : Json(gap.last)},
+                                   {"from", Seconds(gap.from)},
+                                   {"to", Seconds(gap.to)},
+                                   {"fromTime", TapeTime(gap.from)},
+                                   {"toTime", TapeTime(gap.to)}}));
     }
-    out << (gaps.empty() ? "" : "\n     ") << "],\n     \"blocks\": [";
-    for (size_t b = 0; b < file.blocks.size(); ++b) {
-      const MergedBlock& block = recovery.blocks[file.blocks[b]];
-      out << (b > 0 ? "," : "") << "\n       {\"number\": " << block.identity.number
-          << ", \"start\": " << Seconds(block.startSeconds)
-          << ", \"end\": " << Seconds(block.endSeconds)
-          << ", \"last\": " << (block.identity.Last() ? "true" : "false") << ", \"passes\": ["
-          << PassList(block.passes, true) << "], \"keptFrom\": ["
-          << PassList(block.keptPasses, true)
-          << "], \"readDifferently\": " << (block.disagreement ? "true" : "false")
-          << ", \"baud\": " << block.baud << ", \"take\": " << block.take + 1
-          << ", \"repaired\": " << (block.repaired ? "true" : "false")
-          << ", \"repairedBits\": " << block.repairedBits
-          << ", \"voted\": " << (block.voted ? "true" : "false") << "}";
+    Json blocks = Json::array();
+    for (size_t index : file.blocks) {
+      const MergedBlock& block = recovery.blocks[index];
+      blocks.push_back(Json::object({{"number", block.identity.number},
+                                     {"start", Seconds(block.startSeconds)},
+                                     {"end", Seconds(block.endSeconds)},
+                                     {"last", block.identity.Last()},
+                                     {"passes", PassNumbers(block.passes)},
+                                     {"keptFrom", PassNumbers(block.keptPasses)},
+                                     {"readDifferently", block.disagreement},
+                                     {"baud", block.baud},
+                                     {"take", block.take + 1},
+                                     {"repaired", block.repaired},
+                                     {"repairedBits", block.repairedBits},
+                                     {"voted", block.voted}}));
     }
-    out << "\n     ]}";
+    files.push_back(Json::object({{"name", Latin1(file.name)},
+                                  {"load", Hex(file.load, 8)},
+                                  {"lastBlockFound", file.lastFound},
+                                  {"missing", file.missing},
+                                  {"gaps", std::move(gaps)},
+                                  {"blocks", std::move(blocks)}}));
   }
   const size_t best = recovery.passes.empty() ? 0 : BestPass(recovery);
-  out << (recovery.files.empty() ? "" : "\n  ")
-      << "],\n  \"total\": {\"blocks\": " << recovery.blocks.size()
-      << ", \"files\": " << recovery.files.size() << ", \"missing\": " << MissingCount(recovery)
-      << ", \"readDifferently\": " << Disagreements(recovery)
-      << ", \"repaired\": " << CountOf(recovery, &MergedBlock::repaired)
-      << ", \"voted\": " << CountOf(recovery, &MergedBlock::voted) << ", \"bestPass\": " << best + 1
-      << ", \"bestPassBlocks\": "
-      << (recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size())
-      << ", \"lastBlockNotFound\": " << FilesWithoutLastBlock(recovery) << "}\n}\n";
+  Json total = Json::object(
+      {{"blocks", recovery.blocks.size()},
+       {"files", recovery.files.size()},
+       {"missing", MissingCount(recovery)},
+       {"readDifferently", Disagreements(recovery)},
+       {"repaired", CountOf(recovery, &MergedBlock::repaired)},
+       {"voted", CountOf(recovery, &MergedBlock::voted)},
+       {"bestPass", best + 1},
+       {"bestPassBlocks", recovery.passes.empty() ? 0 : recovery.passes[best].blocks.size()},
+       {"lastBlockNotFound", FilesWithoutLastBlock(recovery)}});
+
+  const RecordingSettings& recording = recordings.front();
+  return Json::object({{"recording", Latin1(recording.name)},
+                       {"format", FormatName(recording.kind)},
+                       {"sampleRate", RateOfTake(recovery, 0)},
+                       {"seconds", Seconds(recovery.lengthSeconds)},
+                       {"takes", std::move(takes)},
+                       {"image", Latin1(imageName)},
+                       {"passes", std::move(passes)},
+                       {"files", std::move(files)},
+                       {"total", std::move(total)}});
+}
+
+// The report's layout, which the library's dump (all on one line, or every value on a line of
+// its own) does not give: the report's members a line each; the lists of takes, passes,
+// files, gaps and blocks an item a line; an item on one line, except that a file's lists of
+// gaps and blocks start lines of their own. The library writes the keys and values.
+
+// Whether value is one of the lists laid out an item a line (a block's "passes" are numbers).
+bool Listed(const std::string& key, const Json& value) {
+  if (!value.is_array() || (!value.empty() && !value.front().is_object()))
+    return false;
+  for (const char* list : {"takes", "passes", "files", "gaps", "blocks"}) {
+    if (key == list)
+      return true;
+  }
+  return false;
+}
+
+// A key or a single value; the escapes of characters outside printable ASCII with capital
+// hexadecimal digits ("\u00E9").
+std::string ValueText(const Json& value) {
+  std::string text = value.dump(-1, ' ', true);
+  if (!value.is_string())
+    return text;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '\\')
+      continue;
+    if (text[i + 1] == 'u') {
+      for (size_t d = i + 2; d < i + 6 && d < text.size(); ++d)
+        text[d] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[d])));
+    }
+    ++i;  // the escaped character is not the start of an escape
+  }
+  return text;
+}
+
+void WriteInline(const Json& value, size_t column, std::ostream& out);
+
+// A list whose key starts at column: its items on lines of their own, two columns further in.
+void WriteList(const Json& list, size_t column, std::ostream& out) {
+  if (list.empty()) {
+    out << "[]";
+    return;
+  }
+  out << '[';
+  for (size_t i = 0; i < list.size(); ++i) {
+    out << (i > 0 ? ",\n" : "\n") << std::string(column + 2, ' ');
+    WriteInline(list[i], column + 2, out);
+  }
+  out << '\n' << std::string(column, ' ') << ']';
+}
+
+// A value that starts at column, on one line with ", " and ": " between its parts, but for
+// the lists an object holds, which start lines of their own under its first key.
+void WriteInline(const Json& value, size_t column, std::ostream& out) {
+  if (value.is_object()) {
+    out << '{';
+    bool first = true;
+    for (const auto& member : value.items()) {
+      const bool listed = Listed(member.key(), member.value());
+      if (!first)
+        out << (listed ? ",\n" + std::string(column + 1, ' ') : std::string(", "));
+      first = false;
+      out << ValueText(member.key()) << ": ";
+      if (listed)
+        WriteList(member.value(), column + 1, out);
+      else
+        WriteInline(member.value(), column + 1, out);
+    }
+    out << '}';
+  } else if (value.is_array()) {
+    out << '[';
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (i > 0)
+        out << ", ";
+      WriteInline(value[i], column, out);
+    }
+    out << ']';
+  } else {
+    out << ValueText(value);
+  }
+}
+
+void WriteJson(const Json& report, std::ostream& out) {
+  out << '{';
+  bool first = true;
+  for (const auto& member : report.items()) {
+    out << (first ? "\n  " : ",\n  ") << ValueText(member.key()) << ": ";
+    first = false;
+    if (Listed(member.key(), member.value()))
+      WriteList(member.value(), 2, out);
+    else
+      WriteInline(member.value(), 2, out);
+  }
+  out << "\n}\n";
 }
 
 // What to try when no pass found a block, after the report.
@@ -485,7 +600,7 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   if (parsed.Has("quiet"))
     return 0;
   if (parsed.Has("json"))
-    WriteJson(recovery, recordings, imageName, io.out);
+    WriteJson(JsonReport(recovery, recordings, imageName), io.out);
   else
     WriteText(recovery, recordings, imageName, io.out);
   if (recovery.blocks.empty())

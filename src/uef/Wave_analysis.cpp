@@ -2,6 +2,8 @@
 
 #include <iostream>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "uef/Gzstream.h"
@@ -23,6 +25,22 @@ void WriteLittleEndian(UEFFormatWriting& writer, uint32_t value, int bytes) {
     writer.WriteByte(static_cast<uint8_t>(value >> (8 * i)));
   }
 }
+
+// Keeps a temporary file on the platform layer's list (Platform_ns::RegisterTemporaryFile) for
+// as long as the save may leave it: a program that removes the listed files when it is
+// interrupted (varnstow-tool) then leaves no temporary image either.
+class ListedTemporaryFile {
+ public:
+  explicit ListedTemporaryFile(std::string path) : path_(std::move(path)) {
+    Platform_ns::RegisterTemporaryFile(path_);
+  }
+  ~ListedTemporaryFile() { Platform_ns::UnregisterTemporaryFile(path_); }
+  ListedTemporaryFile(const ListedTemporaryFile&) = delete;
+  ListedTemporaryFile& operator=(const ListedTemporaryFile&) = delete;
+
+ private:
+  std::string path_;
+};
 
 // Writes the image through out, which has just been created under temporaryName beside the
 // drive file, and then gives the file the drive file's name: the drive file is replaced only
@@ -118,6 +136,7 @@ void SaveImage(UEFFormatWriting& writer, bool compress) {
     throw std::runtime_error("Could not open output UEF file on drive");
   }
   const std::string temporaryName = Platform_ns::TemporaryNameBeside(writer.DriveFileName);
+  const ListedTemporaryFile listed(temporaryName);
   if (compress) {
     GZStream_ns::ogzstream out;
     out.create_new(temporaryName.c_str(), std::ios::out | std::ios::binary);

@@ -2,7 +2,7 @@
 // several times at once in one folder, on files of every kind (read-only, with another mode
 // and owner, a symbolic link, a file with two names, a WAV file with chunks after its data, a
 // sparse RAW file beyond 4 GiB), outputs that would be one of the inputs or each other, and
-// varnstow-tool prepare interrupted while it writes.
+// varnstow-tool prepare interrupted while it writes, and recover as its image takes its name.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,16 +13,19 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "dcoffset/Dc_offset_fixing_functions.h"
+#include "platform/file_system.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 #include "support/Process.h"
 #include "support/TapeBuilder.h"
 #include "support/TempFolder.h"
+#include "tool/Commands.h"
 #include "tool/Uef_images.h"
 
 namespace {
@@ -408,6 +411,55 @@ TEST(SafeOutputs, InterruptedPrepareLeavesNoPartialRecording) {
     }
   }
   EXPECT_GT(interrupted, 0) << "every run ended before its signal";
+}
+
+// Signals the process where the written image would take its name.
+Platform_ns::FileResult SignalInsteadOfRenaming(const std::string&, const std::string&) {
+  std::raise(SIGTERM);
+  return Platform_ns::FileResult{Platform_ns::FileError::kOther, "not renamed"};
+}
+
+// Runs recover on folder/tape.raw as varnstow-tool does, with its handler of interruptions,
+// and SIGTERM comes when the image's temporary file is whole, before its rename; the handler
+// ends the process. For a death test: the command runs in a child process of the test.
+void RecoverSignalledBeforeTheRename(const std::string& folder, bool compress) {
+  Platform_ns::RemoveTemporaryFilesOnInterruption();
+  Platform_ns::TheFileOperations.Replace = SignalInsteadOfRenaming;
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  Tool_ns::ToolStreams io{in, out, err};
+  std::vector<std::string> arguments = {folder + "/tape.raw", "-o", folder + "/tape.uef"};
+  if (!compress) {
+    arguments.push_back("-c");
+  }
+  Tool_ns::RecoverCommand(arguments, io);
+}
+
+TEST(SafeOutputs, InterruptedRecoverLeavesNoTemporaryImage) {
+  TempFolder folder;
+  TapeBuilder_ns::WriteRaw(
+      folder / "tape.raw",
+      TapeBuilder_ns::RenderSamples(
+          TapeBuilder_ns::StandardTape({{"TAPE", 0x1900, 0x1900, Data(600, 3)}}), {}),
+      true);
+  for (const bool compress : {true, false}) {
+    for (const bool earlier : {false, true}) {
+      if (earlier) {
+        WriteFile(folder / "tape.uef", "an earlier image");
+      }
+      EXPECT_EXIT(RecoverSignalledBeforeTheRename(folder.Path(), compress),
+                  testing::KilledBySignal(SIGTERM), "");
+      const std::vector<std::string> names = FolderContents(folder.Path());
+      if (earlier) {
+        EXPECT_EQ(ReadFile(folder / "tape.uef"), "an earlier image") << compress;
+        EXPECT_EQ(names, (std::vector<std::string>{"tape.raw", "tape.uef"})) << compress;
+        std::filesystem::remove(folder / "tape.uef");
+      } else {
+        EXPECT_EQ(names, std::vector<std::string>{"tape.raw"}) << compress;
+      }
+    }
+  }
 }
 
 }  // namespace
