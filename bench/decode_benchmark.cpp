@@ -27,8 +27,8 @@
 #include "dcoffset/Dc_offset_fixing_functions.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

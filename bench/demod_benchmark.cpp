@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "demod/Demodulator.h"
-#include "render/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "render/Tape_builder.h"
+#include "support/Temp_folder.h"
 #include "tool/Recover.h"
 #include "tool/Side_by_side.h"
 

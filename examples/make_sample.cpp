@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 #include "uef/Wave_analysis.h"
 
 namespace {

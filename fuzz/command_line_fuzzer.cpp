@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "Fuzz_support.h"
-#include "driver/CommandLine.h"
-#include "platform/settings_store.h"
+#include "driver/Command_line.h"
+#include "platform/Settings_store.h"
 #include "sound/Card_sound.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"

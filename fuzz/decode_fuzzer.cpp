@@ -24,8 +24,8 @@
 
 #include "Fuzz_support.h"
 #include "blocks/Decoding_context.h"
-#include "driver/CommandLine.h"
-#include "driver/RunProgram.h"
+#include "driver/Command_line.h"
+#include "driver/Run_program.h"
 #include "sound/Memory_sound.h"
 #include "sound/Raw_file_handler.h"
 #include "uef/Wave_analysis.h"

@@ -13,7 +13,7 @@
 
 #include <zlib.h>
 
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "driver/RunProgram.h"
-#include "driver/StreamSplitter.h"
+#include "driver/Run_program.h"
+#include "driver/Stream_splitter.h"
 
 int main(int argc, char* argv[]) {
   StreamSplitter_ns::InstallConsoleControlHandler();

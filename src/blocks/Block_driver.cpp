@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "blocks/Decoding_context.h"
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 #include "uef/Wave_analysis.h"
 #include "waves/Wavesinputstate.h"
 

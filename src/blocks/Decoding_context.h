@@ -14,7 +14,7 @@
 #include "blocks/Block_header.h"
 #include "blocks/Blockformstate.h"
 #include "blocks/Processing.h"
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 #include "waves/Wavesinputstate.h"
 
 namespace SoundInput_ns {

@@ -1,7 +1,7 @@
 #include "blocks/Processing.h"
 
 #include "blocks/Decoding_context.h"
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 #include "sound/Sound_device_base.h"
 #include "uef/Wave_analysis.h"
 #include "waves/Wavesinputstate.h"

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <utility>
 
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 

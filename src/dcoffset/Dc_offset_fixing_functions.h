@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 #include "sound/Sound_device_base.h"
 
 namespace DCOffsetFunctions_ns {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 
 namespace TapeBuilder_ns {
 

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 
 namespace SoundInput_ns {
 namespace {

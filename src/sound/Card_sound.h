@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/keyboard.h"
-#include "platform/wave_input.h"
+#include "platform/Keyboard.h"
+#include "platform/Wave_input.h"
 #include "sound/Sound_device_base.h"
 
 namespace SoundInput_ns {

@@ -8,7 +8,7 @@
 
 #include "blocks/Block_driver.h"
 #include "blocks/Blockformstate.h"
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 #include "tool/Tool_support.h"
 #include "waves/Wavesinputstate.h"
 

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 #include "tool/Commands.h"
 #include "tool/Histogram_advice.h"
 #include "tool/Histogram_measure.h"

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 #include "tool/Tool_support.h"
 
 namespace Tool_ns {

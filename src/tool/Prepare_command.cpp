@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 #include "tool/Commands.h"
 #include "tool/Prepared_wav.h"
 

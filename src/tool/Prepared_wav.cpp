@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 #include "sound/Wave_file_handler.h"
 #include "tool/Output_file.h"
 #include "tool/Wav_reader.h"

@@ -1,6 +1,6 @@
 #include "tool/Recording.h"
 
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "blocks/Decoding_context.h"
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Tool_support.h"
 #include "uef/Wave_analysis.h"

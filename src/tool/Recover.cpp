@@ -8,7 +8,7 @@
 #include "blocks/Block_header.h"
 #include "blocks/Decoding_context.h"
 #include "demod/Crc_repair.h"
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 #include "sound/Sound_device_base.h"
 #include "tool/Transcription.h"
 #include "uef/Wave_analysis.h"

@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "driver/Advice.h"
-#include "driver/CommandLine.h"
-#include "driver/RunProgram.h"
+#include "driver/Command_line.h"
+#include "driver/Run_program.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
 #include "tool/Side_by_side.h"

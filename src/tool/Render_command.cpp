@@ -6,10 +6,10 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/RunProgram.h"
-#include "platform/file_system.h"
+#include "driver/Run_program.h"
+#include "platform/File_system.h"
 #include "render/Csw_writer.h"
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 #include "sound/Sound_device_base.h"
 #include "sound/Wave_file_handler.h"
 #include "tool/Commands.h"

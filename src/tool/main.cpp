@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/binary_streams.h"
-#include "platform/file_system.h"
-#include "platform/platform_failure.h"
+#include "platform/Binary_streams.h"
+#include "platform/File_system.h"
+#include "platform/Platform_failure.h"
 #include "tool/Commands.h"
 
 int main(int argc, char* argv[]) {

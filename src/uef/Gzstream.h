@@ -7,7 +7,7 @@
 #include <streambuf>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 
 namespace GZStream_ns {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 #include "uef/Gzstream.h"
 
 namespace UEFFormat_ns {

@@ -4,7 +4,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 #include "sound/Card_sound.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"

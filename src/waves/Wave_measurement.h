@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 #include "waves/Wavesinputstate.h"
 
 namespace SoundInput_ns {

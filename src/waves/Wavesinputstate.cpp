@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 #include "sound/Sound_device_base.h"
 #include "waves/Wave_measurement.h"
 

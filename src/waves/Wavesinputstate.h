@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 
 namespace SoundInput_ns {
 class SoundBase;

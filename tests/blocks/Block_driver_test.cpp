@@ -6,7 +6,7 @@
 #include "blocks/Block_driver.h"
 #include "blocks/Blockformstate.h"
 #include "support/Decoding.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "uef/Wave_analysis.h"
 
 namespace {

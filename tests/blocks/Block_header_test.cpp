@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "blocks/Block_header.h"
-#include "support/TapeBuilder.h"
+#include "support/Tape_builder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "sound/Raw_file_handler.h"
 #include "support/Decoding.h"
 #include "support/Process.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "uef/Wave_analysis.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "dcoffset/Dc_offset_fixing_functions.h"
 #include "sound/Raw_file_handler.h"
-#include "support/FileFaults.h"
-#include "support/TempFolder.h"
+#include "support/File_faults.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "demod/Crc_repair.h"
 #include "demod/Demodulator.h"
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 #include "support/Bit_channel.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/StreamSplitter.h"
-#include "support/TempFolder.h"
+#include "driver/Stream_splitter.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

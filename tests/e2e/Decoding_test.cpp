@@ -8,8 +8,8 @@
 
 #include "support/Decoding.h"
 #include "support/Process.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "sound/Wave_file_handler.h"
 #include "support/Decoding.h"
 #include "support/Process.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 #include "uef/Wave_analysis.h"
 
 namespace {

@@ -25,12 +25,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/wave_input.h"
+#include "platform/Wave_input.h"
 #include "sound/Card_sound.h"
 #include "support/Decoding.h"
 #include "support/Process.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

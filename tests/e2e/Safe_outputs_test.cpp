@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "dcoffset/Dc_offset_fixing_functions.h"
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 #include "support/Process.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 #include "tool/Commands.h"
 #include "tool/Uef_images.h"
 

@@ -10,10 +10,10 @@
 #include <set>
 #include <string>
 
-#include "platform/file_system.h"
-#include "platform/platform_failure.h"
-#include "platform/settings_store.h"
-#include "support/TempFolder.h"
+#include "platform/File_system.h"
+#include "platform/Platform_failure.h"
+#include "platform/Settings_store.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -9,16 +9,16 @@
 #include <string>
 #include <thread>
 
-#include "platform/file_system.h"
-#include "platform/keyboard.h"
-#include "platform/local_time.h"
-#include "platform/platform_failure.h"
-#include "platform/settings_store.h"
-#include "platform/wave_input.h"
+#include "platform/File_system.h"
+#include "platform/Keyboard.h"
+#include "platform/Local_time.h"
+#include "platform/Platform_failure.h"
+#include "platform/Settings_store.h"
+#include "platform/Wave_input.h"
 #include "support/Process.h"
 #include "support/Settings.h"
-#include "support/StandardInput.h"
-#include "support/TempFolder.h"
+#include "support/Standard_input.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "render/Csw_writer.h"
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 
 namespace {
 

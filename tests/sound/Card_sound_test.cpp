@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "blocks/Block_driver.h"
-#include "driver/StreamSplitter.h"
-#include "platform/keyboard.h"
-#include "platform/wave_input.h"
+#include "driver/Stream_splitter.h"
+#include "platform/Keyboard.h"
+#include "platform/Wave_input.h"
 #include "sound/Card_sound.h"
 #include "support/Decoding.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 #include "uef/Wave_analysis.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

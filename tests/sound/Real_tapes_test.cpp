@@ -14,7 +14,7 @@
 
 #include "sound/Csw_file_handler.h"
 #include "support/Process.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "sound/Wave_file_handler.h"
-#include "support/TapeBuilder.h"
-#include "support/TempFolder.h"
+#include "support/Tape_builder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

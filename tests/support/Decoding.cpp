@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
-#include "driver/StreamSplitter.h"
-#include "support/TempFolder.h"
+#include "driver/Stream_splitter.h"
+#include "support/Temp_folder.h"
 
 namespace TestSupport {
 

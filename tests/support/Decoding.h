@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "blocks/Decoding_context.h"
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 #include "sound/Sound_device_base.h"
-#include "support/TapeBuilder.h"
+#include "support/Tape_builder.h"
 #include "uef/Wave_analysis.h"
 
 namespace TestSupport {

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace TestSupport {
 

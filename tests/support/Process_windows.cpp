@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/Process.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace TestSupport {
 namespace {

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "support/Settings.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace TestSupport {
 namespace {

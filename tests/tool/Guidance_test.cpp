@@ -9,7 +9,7 @@
 
 #include "support/Decoding.h"
 #include "support/Process.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "tool/Uef_images.h"
 #include "tool/Wav_files.h"
 

@@ -9,9 +9,9 @@
 #include <tuple>
 
 #include "blocks/Bits_and_bytes.h"
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 #include "support/Process.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "tool/Commands.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "tool/Commands.h"
 #include "tool/Wav_files.h"
 

@@ -9,10 +9,10 @@
 #include <random>
 #include <sstream>
 
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 #include "support/Decoding.h"
 #include "support/Process.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
 #include "tool/Wav_files.h"

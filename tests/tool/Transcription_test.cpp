@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "support/Decoding.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
 #include "tool/Transcription.h"

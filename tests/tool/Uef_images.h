@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "render/TapeBuilder.h"
+#include "render/Tape_builder.h"
 
 namespace ToolTest {
 

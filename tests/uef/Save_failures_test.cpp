@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "support/FileFaults.h"
-#include "support/TempFolder.h"
+#include "support/File_faults.h"
+#include "support/Temp_folder.h"
 #include "uef/Wave_analysis.h"
 
 namespace {

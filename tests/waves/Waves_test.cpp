@@ -8,7 +8,7 @@
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"
 #include "support/Decoding.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 #include "waves/Wave_measurement.h"
 #include "waves/Wavesinputstate.h"
 

@@ -1,6 +1,6 @@
 // The run driver: the program run as a whole for its header, log and failures, and the input
 // file check in-process.
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/CommandLine.h"
-#include "platform/file_system.h"
+#include "driver/Command_line.h"
+#include "platform/File_system.h"
 #include "support/Process.h"
 #include "support/Settings.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 
 #include <windows.h>
 // windows.h defines ReplaceFile as a macro for its own function of that name.

@@ -1,9 +1,9 @@
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 
 #include <iostream>
 #include <stdexcept>
 
-#include "platform/console.h"
+#include "platform/Console.h"
 
 namespace StreamSplitter_ns {
 

@@ -1,5 +1,5 @@
 // The command line read in-process: options, parameters, names and the stored signature.
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
 #include "support/Settings.h"
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <deque>
 #include <mutex>
 
-#include "platform/keyboard.h"
+#include "platform/Keyboard.h"
 
 namespace Platform_ns {
 namespace {

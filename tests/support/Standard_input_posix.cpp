@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "support/StandardInput.h"
+#include "support/Standard_input.h"
 
 namespace TestSupport {
 

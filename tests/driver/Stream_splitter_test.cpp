@@ -1,6 +1,6 @@
 // The log tee. The interruption of a run is tested in Interruption_posix_test.cpp and, on
 // Windows, by runs of the program.
-#include "driver/StreamSplitter.h"
+#include "driver/Stream_splitter.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace TestSupport {
 

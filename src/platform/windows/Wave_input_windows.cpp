@@ -8,7 +8,7 @@
 #include <array>
 #include <chrono>
 
-#include "platform/wave_input.h"
+#include "platform/Wave_input.h"
 
 namespace Platform_ns {
 namespace {

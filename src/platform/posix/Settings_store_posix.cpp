@@ -1,4 +1,4 @@
-#include "platform/settings_store.h"
+#include "platform/Settings_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform_failure.h"
+#include "platform/Platform_failure.h"
 
 namespace Platform_ns {
 namespace {

@@ -1,4 +1,4 @@
-#include "TapeBuilder.h"
+#include "Tape_builder.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

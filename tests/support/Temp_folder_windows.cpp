@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 namespace TestSupport {
 

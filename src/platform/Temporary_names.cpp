@@ -1,6 +1,6 @@
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 
 namespace Platform_ns {
 

@@ -1,4 +1,4 @@
-#include "platform/binary_streams.h"
+#include "platform/Binary_streams.h"
 
 namespace Platform_ns {
 

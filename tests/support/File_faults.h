@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/File_system.h"
 
 namespace TestSupport {
 

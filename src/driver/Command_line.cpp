@@ -1,10 +1,10 @@
-#include "driver/CommandLine.h"
+#include "driver/Command_line.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
 
-#include "platform/settings_store.h"
+#include "platform/Settings_store.h"
 #include "sound/Card_sound.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"

@@ -1,4 +1,4 @@
-#include "driver/RunProgram.h"
+#include "driver/Run_program.h"
 
 #include <cctype>
 #include <exception>
@@ -13,11 +13,11 @@
 #include "blocks/Decoding_context.h"
 #include "dcoffset/Dc_offset_fixing_functions.h"
 #include "driver/Advice.h"
-#include "driver/CommandLine.h"
-#include "driver/StreamSplitter.h"
-#include "platform/file_system.h"
-#include "platform/local_time.h"
-#include "platform/settings_store.h"
+#include "driver/Command_line.h"
+#include "driver/Stream_splitter.h"
+#include "platform/File_system.h"
+#include "platform/Local_time.h"
+#include "platform/Settings_store.h"
 #include "sound/Card_sound.h"
 #include "sound/Csw_file_handler.h"
 #include "sound/Raw_file_handler.h"

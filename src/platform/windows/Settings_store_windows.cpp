@@ -1,10 +1,10 @@
-#include "platform/settings_store.h"
+#include "platform/Settings_store.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "platform/platform_failure.h"
+#include "platform/Platform_failure.h"
 
 namespace Platform_ns {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/TempFolder.h"
+#include "support/Temp_folder.h"
 
 #include <fstream>
 #include <sstream>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave_input.h"
+#include "platform/Wave_input.h"
 
 namespace Platform_ns {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/console.h"
+#include "platform/Console.h"
 
 #include <windows.h>
 

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/keyboard.h"
+#include "platform/Keyboard.h"
 
 namespace Platform_ns {
 namespace {

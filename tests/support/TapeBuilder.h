@@ -1,1 +1,0 @@
-#include "render/TapeBuilder.h"  // IWYU pragma: export

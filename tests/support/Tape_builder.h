@@ -1,0 +1,1 @@
+#include "render/Tape_builder.h"  // IWYU pragma: export
