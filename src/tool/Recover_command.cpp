@@ -102,6 +102,51 @@ Json Latin1(const std::string& bytes) {
   return text;
 }
 
+// Whether bytes are well-formed UTF-8: no stray or missing continuation bytes, no overlong
+// forms, no surrogates, nothing beyond U+10FFFF.
+bool IsUtf8(const std::string& bytes) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    size_t more = 0;
+    uint32_t code = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      more = 1;
+      code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      more = 2;
+      code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      more = 3;
+      code = lead & 0x07u;
+    } else {
+      return false;
+    }
+    if (bytes.size() - i <= more)
+      return false;
+    for (size_t k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80)
+        return false;
+      code = code << 6 | (next & 0x3Fu);
+    }
+    if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (more == 3 && (code < 0x10000 || code > 0x10FFFF)))
+      return false;
+    i += more + 1;
+  }
+  return true;
+}
+
+// A file name of this machine as a JSON string: as it is where it is UTF-8, as file names
+// here are; otherwise its bytes as Latin-1.
+Json FileNameText(const std::string& bytes) {
+  return IsUtf8(bytes) ? Json(bytes) : Latin1(bytes);
+}
+
 // Seconds to a tenth, as "%.1f" rounds them: the library writes the double nearest to that
 // text in its shortest form, which is the text itself.
 Json Seconds(double seconds) {
@@ -319,7 +364,7 @@ Json JsonReport(const Recovery& recovery, const std::vector<RecordingSettings>& 
   Json takes = Json::array();
   for (size_t t = 0; t < recordings.size(); ++t) {
     takes.push_back(Json::object({{"take", t + 1},
-                                  {"recording", Latin1(recordings[t].name)},
+                                  {"recording", FileNameText(recordings[t].name)},
                                   {"format", FormatName(recordings[t].kind)},
                                   {"sampleRate", RateOfTake(recovery, t)},
                                   {"seconds", Seconds(LengthOfTake(recovery, t))}}));
@@ -389,12 +434,12 @@ Json JsonReport(const Recovery& recovery, const std::vector<RecordingSettings>& 
        {"lastBlockNotFound", FilesWithoutLastBlock(recovery)}});
 
   const RecordingSettings& recording = recordings.front();
-  return Json::object({{"recording", Latin1(recording.name)},
+  return Json::object({{"recording", FileNameText(recording.name)},
                        {"format", FormatName(recording.kind)},
                        {"sampleRate", RateOfTake(recovery, 0)},
                        {"seconds", Seconds(recovery.lengthSeconds)},
                        {"takes", std::move(takes)},
-                       {"image", Latin1(imageName)},
+                       {"image", FileNameText(imageName)},
                        {"passes", std::move(passes)},
                        {"files", std::move(files)},
                        {"total", std::move(total)}});

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -430,6 +431,18 @@ TEST(RecoverReport, JsonIsWellFormedWhateverTheNamesHold) {
                                             "image", "passes", "files", "total"}));
   const Recovered text = Recover(folder / "odd.wav", folder / "out.uef");
   EXPECT_TRUE(Holds(text.report, "File \"Q\"B\\??\", load address 00001900")) << text.report;
+
+  // The recording's and the image's names are this machine's: UTF-8 stays UTF-8, and bytes
+  // that are not UTF-8 are read as Latin-1.
+  for (const std::string& recordingName :
+       {std::string("caf\xC3\xA9.wav"), std::string("caf\xE9.wav")}) {
+    std::filesystem::copy_file(folder / "odd.wav", folder / recordingName);
+    const auto named = nlohmann::json::parse(
+        Recover(folder / recordingName, folder / ("out " + recordingName + ".uef"), {"--json"})
+            .report);
+    EXPECT_EQ(named["recording"], folder / "caf\xC3\xA9.wav");
+    EXPECT_EQ(named["image"], folder / "out caf\xC3\xA9.wav.uef");
+  }
 
   // The damaged tape's report, with its passes, gaps and blocks: the totals count what the
   // files hold.
