@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "Bench_support.h"
 #include "dcoffset/Dc_offset_fixing_functions.h"
 #include "sound/Raw_file_handler.h"
 #include "sound/Wave_file_handler.h"
@@ -32,19 +33,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// One file of 8 KiB on tape; the recording is this, again and again.
-TapeBuilder_ns::Tape OneFile() {
-  std::vector<uint8_t> data(8192);
-  for (size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<uint8_t>(i * 37 + i / 256);
-  return TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}});
-}
+using Bench_ns::Clock;
+using Bench_ns::OneFile;
+using Bench_ns::Seconds;
 
 // About minutes of tape, as a whole.
 TapeBuilder_ns::Tape Recording(double minutes, double& seconds) {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "Bench_support.h"
 #include "demod/Demodulator.h"
 #include "render/Tape_builder.h"
 #include "support/Temp_folder.h"
@@ -31,18 +32,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-TapeBuilder_ns::Tape OneFile() {
-  std::vector<uint8_t> data(8192);
-  for (size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<uint8_t>(i * 37 + i / 256);
-  return TapeBuilder_ns::StandardTape({{"BENCH", 0x1900, 0x1900, data}});
-}
+using Bench_ns::Clock;
+using Bench_ns::OneFile;
+using Bench_ns::Seconds;
 
 TapeBuilder_ns::RenderOptions Options() {
   TapeBuilder_ns::RenderOptions options;
