@@ -200,6 +200,91 @@ void SignCycles(SoundInput_ns::FileSampleCursor& cursor, uint32_t& first, uint32
   cursor.next = p;
 }
 
+// One half of a peak-to-peak cycle read straight from a file buffer: a falling half goes on
+// while each sample is at or below the one before and ends with, and includes, the first that
+// rises above it (strong when a sample reaches -15); a rising half is the mirror image (ends
+// at the first sample below the one before, strong from 14). previous holds the sample before
+// p, or the value a wave starts from. Returns false when the sound ended first. Where SSE2 is
+// available sixteen samples are compared with the sixteen before them at once; the first
+// sample of a half, and of a new buffer, is taken alone, since the sample before it is then
+// the wave's starting value or lies in the buffer before.
+template <bool kFalling>
+inline bool ScanPeakHalf(SoundInput_ns::FileSampleCursor& cursor, const uint8_t*& p,
+                         const uint8_t*& end, uint32_t& half, bool& strong, int& previous) {
+  const uint8_t flip = cursor.flip;
+  auto ends = [](int s, int before) { return kFalling ? s > before : s < before; };
+  auto isStrong = [](int s) {
+    return kFalling ? s <= kPeakFallingStrength : s >= kPeakRisingStrength;
+  };
+  bool alone = true;
+  for (;;) {
+    const uint8_t* start = p;
+    while (p != end) {
+#if defined(__SSE2__)
+      if (!alone) {
+        const __m128i flips = _mm_set1_epi8(static_cast<char>(flip));
+        while (end - p >= 16) {
+          const __m128i samples =
+              _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), flips);
+          const __m128i before =
+              _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1)), flips);
+          const auto endMask = static_cast<unsigned>(_mm_movemask_epi8(
+              kFalling ? _mm_cmpgt_epi8(samples, before) : _mm_cmpgt_epi8(before, samples)));
+          const auto strongMask = static_cast<unsigned>(_mm_movemask_epi8(
+              kFalling ? _mm_cmplt_epi8(samples, _mm_set1_epi8(kPeakFallingStrength + 1))
+                       : _mm_cmpgt_epi8(samples, _mm_set1_epi8(kPeakRisingStrength - 1))));
+          if (endMask != 0) {
+            const auto last = static_cast<unsigned>(__builtin_ctz(endMask));
+            strong = strong || (strongMask & ((2u << last) - 1)) != 0;
+            p += last + 1;
+            previous = static_cast<int8_t>(p[-1] ^ flip);
+            half += static_cast<uint32_t>(p - start);
+            return true;
+          }
+          strong = strong || strongMask != 0;
+          p += 16;
+        }
+        if (p == end)
+          break;
+      }
+#endif
+      const int s = static_cast<int8_t>(*p++ ^ flip);
+      strong = strong || isStrong(s);
+      const bool ended = ends(s, previous);
+      previous = s;
+      if (ended) {
+        half += static_cast<uint32_t>(p - start);
+        return true;
+      }
+      alone = false;
+    }
+    half += static_cast<uint32_t>(p - start);
+    cursor.next = p;
+    if (!cursor.Refill()) {
+      return false;
+    }
+    p = cursor.next;
+    end = cursor.end;
+    alone = true;
+  }
+}
+
+// The same cycles as PeakCycles above, read straight from a file buffer (never live).
+template <bool kNormalPhase>
+void PeakCycles(SoundInput_ns::FileSampleCursor& cursor, uint32_t& first, uint32_t& second, bool) {
+  const uint8_t* p = cursor.next;
+  const uint8_t* end = cursor.end;
+  int previous = kNormalPhase ? 127 : -128;
+  bool strong = false;
+  while (!strong) {
+    if (!ScanPeakHalf<kNormalPhase>(cursor, p, end, first, strong, previous) ||
+        !ScanPeakHalf<!kNormalPhase>(cursor, p, end, second, strong, previous)) {
+      return;
+    }
+  }
+  cursor.next = p;
+}
+
 // The halves are counted in locals, which stay in registers, and added to the wave at the end.
 template <class Source>
 void MeasureSignFrom(WavesInputState& input, DelaysElementType& wave) {

@@ -257,48 +257,52 @@ TEST(WaveMeasurement, FileBufferPathMeasuresAsTheSamplePathDoes) {
     samples.push_back(static_cast<int8_t>(std::max(-128.0, std::min(127.0, tone + noise))));
   }
   TapeBuilder_ns::WriteRaw(folder / "noisy.raw", samples, true);
-  for (const bool normalPhase : {true, false}) {
-    for (const bool signedData : {true, false}) {
-      std::vector<DelaysElementType> viaSamples;
-      std::vector<DelaysElementType> viaBuffer;
-      for (auto* waves : {&viaSamples, &viaBuffer}) {
-        auto& raw = SoundInput_ns::TheRAWSound;
-        raw.Close();
-        raw.SetSignedSamples(signedData);
-        if (!signedData) {
-          // The same signal stored unsigned.
-          std::vector<int8_t> stored;
-          for (const int8_t s : samples)
-            stored.push_back(static_cast<int8_t>(s ^ 0x80));
-          TapeBuilder_ns::WriteRaw(folder / "noisy.raw", stored, true);
+  for (const MeasureMethod method : {MeasureMethod::kSign, MeasureMethod::kPeak})
+    for (const bool normalPhase : {true, false}) {
+      for (const bool signedData : {true, false}) {
+        SCOPED_TRACE(std::string(method == MeasureMethod::kSign ? "sign" : "peak") +
+                     (normalPhase ? " normal" : " shifted") +
+                     (signedData ? " signed" : " unsigned"));
+        std::vector<DelaysElementType> viaSamples;
+        std::vector<DelaysElementType> viaBuffer;
+        for (auto* waves : {&viaSamples, &viaBuffer}) {
+          auto& raw = SoundInput_ns::TheRAWSound;
+          raw.Close();
+          raw.SetSignedSamples(signedData);
+          if (!signedData) {
+            // The same signal stored unsigned.
+            std::vector<int8_t> stored;
+            for (const int8_t s : samples)
+              stored.push_back(static_cast<int8_t>(s ^ 0x80));
+            TapeBuilder_ns::WriteRaw(folder / "noisy.raw", stored, true);
+          }
+          raw.Open(folder / "noisy.raw");
+          MainProgram_ns::RunSettingsRecord settings;
+          settings.NormalPhase = normalPhase;
+          WavesInput_ns::WavesInputState input(raw, settings);
+          const auto measure = waves == &viaBuffer ? WavesInput_ns::SelectMeasurement(method, raw)
+                               : method == MeasureMethod::kSign ? WavesInput_ns::MeasureSign
+                                                                : WavesInput_ns::MeasurePeak;
+          for (;;) {
+            DelaysElementType wave;
+            measure(input, wave);
+            if (wave.Length() == 0)
+              break;
+            waves->push_back(wave);
+          }
+          EXPECT_EQ(raw.Position, samples.size());
+          raw.Close();
+          raw.SetSignedSamples(true);
+          TapeBuilder_ns::WriteRaw(folder / "noisy.raw", samples, true);
         }
-        raw.Open(folder / "noisy.raw");
-        MainProgram_ns::RunSettingsRecord settings;
-        settings.NormalPhase = normalPhase;
-        WavesInput_ns::WavesInputState input(raw, settings);
-        const auto measure = waves == &viaSamples
-                                 ? WavesInput_ns::MeasureSign
-                                 : WavesInput_ns::SelectMeasurement(MeasureMethod::kSign, raw);
-        for (;;) {
-          DelaysElementType wave;
-          measure(input, wave);
-          if (wave.Length() == 0)
-            break;
-          waves->push_back(wave);
+        ASSERT_EQ(viaSamples.size(), viaBuffer.size());
+        EXPECT_GT(viaSamples.size(), 5000u);
+        for (size_t i = 0; i < viaSamples.size(); ++i) {
+          ASSERT_EQ(viaSamples[i].FirstHalf, viaBuffer[i].FirstHalf) << "wave " << i;
+          ASSERT_EQ(viaSamples[i].SecondHalf, viaBuffer[i].SecondHalf) << "wave " << i;
         }
-        EXPECT_EQ(raw.Position, samples.size());
-        raw.Close();
-        raw.SetSignedSamples(true);
-        TapeBuilder_ns::WriteRaw(folder / "noisy.raw", samples, true);
-      }
-      ASSERT_EQ(viaSamples.size(), viaBuffer.size());
-      EXPECT_GT(viaSamples.size(), 5000u);
-      for (size_t i = 0; i < viaSamples.size(); ++i) {
-        ASSERT_EQ(viaSamples[i].FirstHalf, viaBuffer[i].FirstHalf) << "wave " << i;
-        ASSERT_EQ(viaSamples[i].SecondHalf, viaBuffer[i].SecondHalf) << "wave " << i;
       }
     }
-  }
 }
 
 // Many waves a call: the window gets exactly the waves, and the source exactly the Position,
