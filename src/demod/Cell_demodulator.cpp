@@ -57,6 +57,9 @@ constexpr float kFloorRise = 1.0f + 1.0f / 2048.0f;  // doubles in some 1400 cel
 constexpr float kSignalOverLevel = 1e-4f;
 // Cells of signal in a row before the clock is set by them.
 constexpr int kSignalRunForClock = 4;
+// A cell after carrier tone with at least this share of the high tone's energy in the low
+// tone may straddle a start bit (one that lies half in it holds as much of each).
+constexpr float kStraddling = 1.0f / 3.0f;
 // Cells whose decision is this sure take part in the clock's recovery.
 constexpr float kSureForTiming = 0.3f;
 constexpr float kSureForFrequency = 0.5f;
@@ -229,11 +232,14 @@ float CellDemodulator::Balance(int64_t start) const {
 bool CellDemodulator::LocateStartBit() {
   // The balance of a window sliding from the tone's last cell into the start bit rises from
   // -1 to +1 and is 0 where the window holds half of each: there the boundary lies half a
-  // window on. Take the last rise through 0 before the cell that showed the start bit.
+  // window on. Take the last rise through 0 up to the cell that showed the start bit, or,
+  // where that cell straddles the boundary (a tone of an odd number of half cells leaves the
+  // clock half a cell off, and a start bit followed by a 1 then never fills a cell), the first
+  // rise in the half cell after it.
   float before = Balance(cellStart_ - kPoints);
   bool found = false;
   double crossing = 0.0;
-  for (int o = -kPoints + 1; o <= 0; ++o) {
+  for (int o = -kPoints + 1; o <= kHalf && !(found && o > 0); ++o) {
     const float now = Balance(cellStart_ + o);
     if (before < 0.0f && now >= 0.0f) {
       crossing = o - 1 + static_cast<double>(before / (before - now));
@@ -269,10 +275,15 @@ void CellDemodulator::ReadCell() {
   bool signal = (stronger > kSignalOverNoise * noise_ || e1 + e2 > kSignalOverFloor * floor_) &&
                 stronger > kSignalOverLevel * level_;
   bool one = e2 > e1;
-  if (signal && !one && toneRun_ >= kToneCells) {
-    // The first 0 after carrier tone: a start bit. Put the clock on its leading edge.
-    toneRun_ = 0;
-    if (LocateStartBit()) {
+  // After carrier tone, a cell that holds much of the low tone holds a start bit, or straddles
+  // one: the clock's phase is not known in a tone (every cell of it looks alike). Put the
+  // clock on the start bit's leading edge. A cell that straddles it is no start bit where no
+  // boundary is found, and the tone goes on.
+  if (signal && toneRun_ >= kToneCells && (!one || e1 > kStraddling * e2)) {
+    const bool located = LocateStartBit();
+    if (!one || located)
+      toneRun_ = 0;
+    if (located) {
       if (points_ < cellStart_ + kPoints + kHalf)
         return;  // read when its points are there
       Correlate(cellStart_, low, highFirst, highSecond);
