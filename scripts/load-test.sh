@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Loads tape images in the beebjit BBC Micro emulator and checks that each loads as its
-# original recording does. For every recording, `varnstow-tool recover` makes the image of
-# its blocks and `recover --whole-tape` that of the whole tape, which is also played back by
-# `varnstow-tool render` and recovered again with --whole-tape ("replayed"). A booted Model B
+# original recording does. For every recording, `varnstow-tool recover --blocks-only` makes the
+# image of its blocks and `recover` (whose image holds the whole tape) that of the whole tape,
+# which is also played back by `varnstow-tool render` and recovered again ("replayed"). A booted Model B
 # (OS 1.2, BASIC, no disc filing system) types CHAIN"" and runs, as fast as it can, for a
 # bounded number of cycles: once with the recording itself (beebjit plays CSW files) and once
 # with each image; then the machines' memory is compared.
@@ -188,8 +188,9 @@ printf '%-48s %-13s %-13s %-13s %s\n' "recording" "blocks" "whole tape" "replaye
 for recording in "${recordings[@]}"; do
   name=$(basename "$recording" .csw)
   one_started=$(date +%s)
-  "$tool" recover "$recording" -o "$work/$name.blocks.uef" >"$work/$name.recover.txt"
-  "$tool" recover "$recording" -o "$work/$name.whole.uef" --whole-tape >/dev/null
+  "$tool" recover "$recording" -o "$work/$name.blocks.uef" --blocks-only >"$work/$name.recover.txt"
+  # recover's own image, as a user gets it: the whole tape.
+  "$tool" recover "$recording" -o "$work/$name.whole.uef" >/dev/null
   # The whole tape's image played back as a recording and recovered again: the renderer's
   # tape of custom framings, 300 baud and measured tones, read back.
   "$tool" render "$work/$name.whole.uef" -o "$work/$name.replayed.csw" >/dev/null

@@ -37,10 +37,12 @@ const char kRecoverHelp[] =
     "reads 300 baud blocks too, and mends a block that fails its checksum by a bit or two\n"
     "where it is sure of the rest. It merges the passes: every block that passes both\n"
     "checksums in any pass goes into the image once, in the order in which the blocks lie on\n"
-    "the tape, with varnstow's tones and gaps. Where passes read one block differently, a\n"
-    "version read without repair is kept, else the one most of them read. Given several\n"
-    "recordings of one tape, it merges the blocks of all, and a block that failed in every\n"
-    "pass is combined bit by bit from its failed readings and kept if its checksums pass.\n"
+    "the tape; around them the image holds the rest of the tape as it was read (tones, gaps\n"
+    "and the bytes a game's own loader reads), so that it loads as the tape does. Where\n"
+    "passes read one block differently, a version read without repair is kept, else the\n"
+    "one most of them read. Given several recordings of one tape, it merges the blocks of\n"
+    "all, and a block that failed in every pass is combined bit by bit from its failed\n"
+    "readings and kept if its checksums pass.\n"
     "The report on standard output shows each file's blocks, which pass found each (and which\n"
     "were repaired or combined), the numbers of the blocks missing and where in the recording\n"
     "(minutes:seconds.tenths) to look for them, and the totals.\n"
@@ -50,10 +52,13 @@ const char kRecoverHelp[] =
     "  -c, --no-compress          write the image without gzip compression\n"
     "  -f, --frequency RATE       samples per second of a RAW recording (default 44100)\n"
     "  -t, --type u|s             unsigned or signed (default) samples of a RAW recording\n"
-    "      --whole-tape           transcribe the whole tape around the blocks: carrier tones\n"
-    "                             and gaps as long as measured, bytes in other framings or\n"
-    "                             at 300 baud, and other cycles, as a protected loader reads\n"
-    "                             them (the blocks stay as merged)\n"
+    "      --blocks-only          write the blocks alone, each after a carrier tone of the\n"
+    "                             standard length, as varnstow does (by default the image\n"
+    "                             holds the whole tape around the blocks: carrier tones and\n"
+    "                             gaps as long as measured, bytes in other framings or at\n"
+    "                             300 baud, and other cycles, as a protected loader reads\n"
+    "                             them; the blocks stay as merged)\n"
+    "      --whole-tape           the whole tape around the blocks (the default)\n"
     "      --json                 the report as JSON\n"
     "      --quiet                no report (the image is written all the same)\n"
     "  -h, --help                 show this text\n";
@@ -563,6 +568,7 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
   definitions.push_back({"json", false});
   definitions.push_back({"quiet", false});
   definitions.push_back({"whole-tape", false});
+  definitions.push_back({"blocks-only", false});
   definitions.push_back({"help", false, 'h'});
   const ParsedArguments parsed(arguments, definitions, "recover");
   if (parsed.Has("help")) {
@@ -579,6 +585,9 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
     if (MainProgram_ns::NamesSameFile(imageName, recording.name))
       throw UsageError("the image would overwrite the recording: give -o another name");
   }
+  if (parsed.Has("whole-tape") && parsed.Has("blocks-only"))
+    throw UsageError("recover takes --whole-tape or --blocks-only, not both");
+  const bool wholeTape = !parsed.Has("blocks-only");
 
   // Every pass reads its recording on its own, with state of its own: they run side by side,
   // the demodulator's (the longest) started first. The passes keep their order: each take's
@@ -588,10 +597,13 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
     PassSettings settings;
   };
   std::vector<Planned> planned;
+  unsigned firstChannels = 1;
   for (size_t take = 0; take < recordings.size(); ++take) {
     const RecordingSettings& recording = recordings[take];
     // Warnings about the file are given once, as its channels are counted.
     const unsigned channels = ChannelsOf(recording, io.err);
+    if (take == 0)
+      firstChannels = channels;
     std::ostringstream given;
     if (ConverterReads(recording, given)) {
       for (const PassSettings& pass : PassesFor(recording.kind))
@@ -617,12 +629,22 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
       passes[p].take = planned[p].take;
     });
   }
+  // The whole tape is transcribed from the first recording: beside the passes where what to
+  // read is known at the start (a CSW file's pulses, the only channel of samples), after them
+  // where a recording has several channels.
+  std::vector<TapeEvent> transcription;
+  const bool transcribeBeside =
+      wholeTape && (recordings.front().kind == RecordingKind::kCsw || firstChannels == 1);
+  if (transcribeBeside) {
+    demodulatorFirst.push_back(jobs.size());  // as long as a demodulator pass
+    jobs.emplace_back(
+        [&] { transcription = TranscribeRecording(recordings.front(), SignalReader::kMix); });
+  }
   demodulatorFirst.insert(demodulatorFirst.end(), then.begin(), then.end());
   RunSideBySide(jobs, demodulatorFirst);
   const Recovery recovery = MergePasses(std::move(passes));
 
-  std::vector<TapeEvent> transcription;
-  if (parsed.Has("whole-tape")) {
+  if (wholeTape && !transcribeBeside) {
     // Samples are transcribed from the channel (or mix) whose demodulator pass read the most.
     int channel = SignalReader::kMix;
     size_t most = 0;
@@ -639,7 +661,7 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
               std::string("The input format was ") + FormatName(recordings.front().kind) + ".",
               "Recovered by varnstow-tool from " +
                   Plural(recovery.passes.size(), "decoding pass.", "decoding passes.")},
-             parsed.Has("whole-tape") ? &transcription : nullptr);
+             wholeTape ? &transcription : nullptr);
   UEFFormat_ns::SaveImage(UEFFormat_ns::TheUEFImage, !parsed.Has("no-compress"));
 
   if (parsed.Has("quiet"))

@@ -102,13 +102,15 @@ struct Recovered {
   std::vector<TestSupport::Chunk> chunks;
 };
 
+// The image of the blocks alone (--blocks-only), which these tests compare block by block;
+// the whole tape's image is tested with the transcription.
 Recovered Recover(const std::string& recording, const std::string& image,
                   std::vector<std::string> options = {}) {
   std::istringstream in;
   std::ostringstream out;
   std::ostringstream err;
   Tool_ns::ToolStreams io{in, out, err};
-  std::vector<std::string> arguments = {recording, "-o", image, "-c"};
+  std::vector<std::string> arguments = {recording, "-o", image, "-c", "--blocks-only"};
   arguments.insert(arguments.end(), options.begin(), options.end());
   EXPECT_EQ(Tool_ns::RecoverCommand(arguments, io), 0);
   return {out.str(), ParseChunks(ReadFile(image))};
@@ -259,7 +261,9 @@ TEST(RecoverImage, HasTheTonesAndGapsOfVarnstowsImages) {
   std::ostringstream out;
   std::ostringstream err;
   Tool_ns::ToolStreams io{in, out, err};
-  ASSERT_EQ(Tool_ns::RecoverCommand({folder / "tape.wav", "-o", folder / "packed.uef"}, io), 0);
+  ASSERT_EQ(Tool_ns::RecoverCommand(
+                {folder / "tape.wav", "-o", folder / "packed.uef", "--blocks-only"}, io),
+            0);
   EXPECT_EQ(ReadFile(folder / "packed.uef").substr(0, 2), "\x1F\x8B");
   EXPECT_EQ(TestSupport::GunzipFile(folder / "packed.uef"), ReadFile(folder / "out.uef"));
 }
@@ -506,6 +510,8 @@ TEST(RecoverBadInput, RefusesWhatVarnstowOrPrepareRefusesWithTheSameMessage) {
       Holds(Failure({folder / "tape.mp3", "-o", folder / "out.uef"}), ".csw, .wav or .raw"));
   EXPECT_TRUE(Holds(Failure({folder / "a.raw", "-f", "0", "-o", "x.uef"}), "--frequency"));
   EXPECT_TRUE(Holds(Failure({folder / "a.raw", "-t", "x", "-o", "x.uef"}), "--type"));
+  EXPECT_TRUE(Holds(Failure({folder / "a.raw", "-o", "x.uef", "--whole-tape", "--blocks-only"}),
+                    "not both"));
 }
 
 // The recordings of real tapes beside the project: recover keeps at least what the best single
@@ -690,8 +696,9 @@ TEST(RecoverTakes, BlocksOfEveryTakeAreMergedAndThoseFailedInEachAreCombined) {
   std::istringstream in;
   std::ostringstream out, err;
   Tool_ns::ToolStreams io{in, out, err};
-  ASSERT_EQ(Tool_ns::RecoverCommand(
-                {folder / "one.wav", folder / "two.wav", "-o", folder / "both.uef", "-c"}, io),
+  ASSERT_EQ(Tool_ns::RecoverCommand({folder / "one.wav", folder / "two.wav", "-o",
+                                     folder / "both.uef", "-c", "--blocks-only"},
+                                    io),
             0);
   const std::string report = out.str();
   const auto image = DataChunks(ParseChunks(ReadFile(folder / "both.uef")));

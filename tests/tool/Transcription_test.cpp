@@ -290,8 +290,13 @@ TEST(WholeTapeImage, RenderedAndRecoveredHoldsWhatTheTapeHeld) {
              {folder / "again.csw", "-o", folder / "twice.uef", "-c", "--whole-tape"});
   EXPECT_EQ(ChunkTexts(ReadFile(folder / "twice.uef")), ChunkTexts(once));
 
-  // Without the option, the image is the blocks alone with the standard tones.
-  RunCommand(Tool_ns::RecoverCommand, {folder / "tape.csw", "-o", folder / "blocks.uef", "-c"});
+  // The whole tape is what recover writes unless told otherwise.
+  RunCommand(Tool_ns::RecoverCommand, {folder / "tape.csw", "-o", folder / "plain.uef", "-c"});
+  EXPECT_EQ(ChunkTexts(ReadFile(folder / "plain.uef")), ChunkTexts(once));
+
+  // With --blocks-only, the image is the blocks alone with the standard tones.
+  RunCommand(Tool_ns::RecoverCommand,
+             {folder / "tape.csw", "-o", folder / "blocks.uef", "-c", "--blocks-only"});
   size_t data = 0;
   for (const TestSupport::Chunk& chunk : ParseChunks(ReadFile(folder / "blocks.uef")))
     data += chunk.id == 0x0100 || chunk.id == 0x0104 ? 1 : 0;
