@@ -4,7 +4,8 @@
 
 namespace Demod_ns {
 
-Demodulator::Demodulator(double sampleRate) : sampleRate_(sampleRate), cells_(sampleRate, fork_) {}
+Demodulator::Demodulator(double sampleRate, CellSink* observer)
+    : sampleRate_(sampleRate), fork_(fast_, slow_, observer), cells_(sampleRate, fork_) {}
 
 std::vector<DemodBlock> Demodulator::Finish() {
   cells_.Finish();

@@ -22,7 +22,9 @@ namespace Demod_ns {
 
 class Demodulator {
  public:
-  explicit Demodulator(double sampleRate);
+  // Every cell read also goes to observer, where one is given (and outlives the
+  // demodulator's Finish), so that other readings of the tape can share the clock.
+  explicit Demodulator(double sampleRate, CellSink* observer = nullptr);
   Demodulator(const Demodulator&) = delete;
   Demodulator& operator=(const Demodulator&) = delete;
 
@@ -34,18 +36,21 @@ class Demodulator {
   double SampleRate() const { return sampleRate_; }
 
  private:
-  // Hands each cell to both framers.
+  // Hands each cell to both framers, and to the observer if any.
   class Fork final : public CellSink {
    public:
-    Fork(CellSink& a, CellSink& b) : a_(a), b_(b) {}
+    Fork(CellSink& a, CellSink& b, CellSink* observer) : a_(a), b_(b), observer_(observer) {}
     void Cell(const CellReading& cell) override {
       a_.Cell(cell);
       b_.Cell(cell);
+      if (observer_ != nullptr)
+        observer_->Cell(cell);
     }
 
    private:
     CellSink& a_;
     CellSink& b_;
+    CellSink* observer_;
   };
 
   double sampleRate_;
@@ -53,7 +58,7 @@ class Demodulator {
   BlockReader slowBlocks_{300};
   ByteFramer fast_{1, fastBlocks_};
   ByteFramer slow_{4, slowBlocks_};
-  Fork fork_{fast_, slow_};
+  Fork fork_;
   CellDemodulator cells_;
 };
 

@@ -1,10 +1,12 @@
 // A pass of recover through the tool's own demodulator.
 
+#include <memory>
 #include <vector>
 
 #include "demod/Demodulator.h"
 #include "tool/Recover.h"
 #include "tool/Signal_reader.h"
+#include "tool/Transcription.h"
 
 namespace Tool_ns {
 
@@ -38,14 +40,17 @@ bool FitsNeighbours(const std::vector<Demod_ns::DemodBlock>& blocks, size_t inde
 }  // namespace
 
 PassResult RunDemodulatorPass(const RecordingSettings& recording, const PassSettings& pass,
-                              std::ostream& warnings) {
+                              std::ostream& warnings, std::vector<TapeEvent>* transcription) {
   std::unique_ptr<SignalReader> signal = SignalReader::Open(recording, pass.channel, warnings);
   const double rate = signal->SampleRate();
   PassResult result;
   result.settings = pass;
   result.sampleRate = static_cast<uint32_t>(rate);
 
-  Demod_ns::Demodulator demodulator(rate);
+  std::unique_ptr<CellTranscriber> transcriber;
+  if (transcription != nullptr)
+    transcriber = std::make_unique<CellTranscriber>(rate);
+  Demod_ns::Demodulator demodulator(rate, transcriber.get());
   std::vector<float> buffer(Demod_ns::CellDemodulator::kFeedLimit);
   uint64_t samples = 0;
   while (const size_t count = signal->Read(buffer.data(), buffer.size())) {
@@ -54,7 +59,11 @@ PassResult RunDemodulatorPass(const RecordingSettings& recording, const PassSett
   }
   result.lengthSeconds = static_cast<double>(samples) / rate;
 
+  if (transcriber)
+    transcriber->EndAt(samples);
   std::vector<Demod_ns::DemodBlock> blocks = demodulator.Finish();
+  if (transcriber)
+    *transcription = transcriber->Finish();
   for (size_t i = 0; i < blocks.size(); ++i) {
     Demod_ns::DemodBlock& block = blocks[i];
     if (block.headerRepaired && !FitsNeighbours(blocks, i))

@@ -67,11 +67,15 @@ struct PassResult {
 // std::runtime_error with varnstow's messages.
 PassResult RunPass(const RecordingSettings& recording, const PassSettings& pass);
 
+struct TapeEvent;
+
 // Reads the whole recording once through the demodulator (pass.demodulator), at its full
 // resolution, and collects its good and repaired blocks and the blocks whose data failed.
-// Warnings about the file go to warnings; failures leave as ToolError or std::runtime_error.
+// Given transcription, the whole tape is transcribed from the same cells into it. Warnings
+// about the file go to warnings; failures leave as ToolError or std::runtime_error.
 PassResult RunDemodulatorPass(const RecordingSettings& recording, const PassSettings& pass,
-                              std::ostream& warnings);
+                              std::ostream& warnings,
+                              std::vector<TapeEvent>* transcription = nullptr);
 
 // One block of the merged tape.
 struct MergedBlock {
@@ -117,8 +121,6 @@ struct Recovery {
 // combined bit by bit (their sureness added up) and the block kept when both its checksums
 // then pass, mended by the repair if need be.
 Recovery MergePasses(std::vector<PassResult> passes);
-
-struct TapeEvent;
 
 // Writes the merged blocks into the UEF image in memory (UEFFormat_ns::TheUEFImage, opened
 // under imageName) with varnstow's tones and gaps, after the given origin texts. Given a

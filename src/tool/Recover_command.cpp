@@ -597,13 +597,10 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
     PassSettings settings;
   };
   std::vector<Planned> planned;
-  unsigned firstChannels = 1;
   for (size_t take = 0; take < recordings.size(); ++take) {
     const RecordingSettings& recording = recordings[take];
     // Warnings about the file are given once, as its channels are counted.
     const unsigned channels = ChannelsOf(recording, io.err);
-    if (take == 0)
-      firstChannels = channels;
     std::ostringstream given;
     if (ConverterReads(recording, given)) {
       for (const PassSettings& pass : PassesFor(recording.kind))
@@ -612,7 +609,12 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
     for (const PassSettings& pass : DemodulatorPasses(channels))
       planned.push_back({take, pass});
   }
+  // The whole tape is transcribed from the first recording: a CSW file from its pulses, beside
+  // the passes; samples from the cells its demodulator passes read (each channel's, and the
+  // mix's), the events of the pass that read the most blocks kept.
+  const bool cellsTranscribed = wholeTape && recordings.front().kind != RecordingKind::kCsw;
   std::vector<PassResult> passes(planned.size());
+  std::vector<std::vector<TapeEvent>> transcriptions(planned.size());
   std::vector<std::function<void()>> jobs;
   std::vector<size_t> demodulatorFirst;
   std::vector<size_t> then;
@@ -622,40 +624,43 @@ int RecoverCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
       const RecordingSettings& recording = recordings[planned[p].take];
       if (planned[p].settings.demodulator) {
         std::ostringstream given;  // warnings already given above
-        passes[p] = RunDemodulatorPass(recording, planned[p].settings, given);
+        const bool transcribe = cellsTranscribed && planned[p].take == 0;
+        passes[p] = RunDemodulatorPass(recording, planned[p].settings, given,
+                                       transcribe ? &transcriptions[p] : nullptr);
       } else {
         passes[p] = RunPass(recording, planned[p].settings);
       }
       passes[p].take = planned[p].take;
     });
   }
-  // The whole tape is transcribed from the first recording: beside the passes where what to
-  // read is known at the start (a CSW file's pulses, the only channel of samples), after them
-  // where a recording has several channels.
   std::vector<TapeEvent> transcription;
-  const bool transcribeBeside =
-      wholeTape && (recordings.front().kind == RecordingKind::kCsw || firstChannels == 1);
-  if (transcribeBeside) {
-    demodulatorFirst.push_back(jobs.size());  // as long as a demodulator pass
+  if (wholeTape && !cellsTranscribed) {
+    demodulatorFirst.push_back(jobs.size());
     jobs.emplace_back(
         [&] { transcription = TranscribeRecording(recordings.front(), SignalReader::kMix); });
   }
   demodulatorFirst.insert(demodulatorFirst.end(), then.begin(), then.end());
   RunSideBySide(jobs, demodulatorFirst);
-  const Recovery recovery = MergePasses(std::move(passes));
-
-  if (wholeTape && !transcribeBeside) {
-    // Samples are transcribed from the channel (or mix) whose demodulator pass read the most.
-    int channel = SignalReader::kMix;
+  if (cellsTranscribed) {
+    // The channel (or mix) whose demodulator pass read the most blocks; the mix where none
+    // read any.
+    size_t chosen = planned.size();
     size_t most = 0;
-    for (const PassResult& pass : recovery.passes) {
-      if (pass.take == 0 && pass.settings.demodulator && pass.blocks.size() > most) {
-        most = pass.blocks.size();
-        channel = pass.settings.channel;
+    for (size_t p = 0; p < planned.size(); ++p) {
+      if (planned[p].take != 0 || !planned[p].settings.demodulator)
+        continue;
+      if (passes[p].blocks.size() > most ||
+          (most == 0 && planned[p].settings.channel == SignalReader::kMix)) {
+        most = passes[p].blocks.size();
+        chosen = p;
       }
     }
-    transcription = TranscribeRecording(recordings.front(), channel);
+    if (chosen < planned.size())
+      transcription = std::move(transcriptions[chosen]);
   }
+  transcriptions.clear();
+  const Recovery recovery = MergePasses(std::move(passes));
+
   BuildImage(recovery, imageName,
              {MainProgram_ns::kBanner,
               std::string("The input format was ") + FormatName(recordings.front().kind) + ".",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -466,25 +467,26 @@ std::vector<TapeEvent> TranscribeCsw(const std::string& name) {
 // recording the noise alone now and then stands out from itself, never near the tone's level.
 class CellReader final : public Demod_ns::CellSink {
  public:
-  CellReader(double sampleRate, RunTranscriber& runs)
-      : rate_(sampleRate), demodulator_(sampleRate, *this), joiner_(runs) {}
+  CellReader(double sampleRate, RunTranscriber& runs) : rate_(sampleRate), joiner_(runs) {}
 
-  void Feed(const float* samples, size_t count) {
-    fed_ += static_cast<double>(count);
-    demodulator_.Feed(samples, count);
-  }
+  // The recording's length in samples: the cells read on the silence a demodulator adds
+  // after the recording are not its.
+  void EndAt(double samples) { end_ = samples; }
 
   void Finish() {
-    demodulator_.Finish();
     for (; pendingCount_ > 0; --pendingCount_)
       Emit(pending_[(pendingFirst_ + kPending - pendingCount_) % kPending]);
     joiner_.Close(lastEnd_);
   }
 
   void Cell(const Demod_ns::CellReading& cell) override {
-    // The cells read on the silence the demodulator adds after the recording are not its.
-    if (cell.startSample >= fed_)
+    if (cell.startSample >= end_)
       return;
+    // A cell ends where the next begins; the last as long as the one before it.
+    const double start = cell.startSample / rate_;
+    if (lastStart_ >= 0.0)
+      lastLength_ = start - lastStart_;
+    lastStart_ = start;
     const float energy = std::norm(cell.low) + std::norm(cell.high);
     const bool sure = cell.signal && std::fabs(cell.soft) > kSure;
     // A run of sure cells of one tone sets the level where it is not known yet or where the
@@ -524,7 +526,7 @@ class CellReader final : public Demod_ns::CellSink {
       for (size_t k = 0; k < pendingCount_; ++k)
         pending_[k].kind = sureOne_ ? HalfKind::kShort : HalfKind::kLong;
     }
-    lastEnd_ = next.start + 1.0 / (Demod_ns::CellDemodulator::kBaud * demodulator_.Speed());
+    lastEnd_ = next.start + lastLength_;
   }
 
  private:
@@ -544,9 +546,10 @@ class CellReader final : public Demod_ns::CellSink {
   }
 
   double rate_;
-  Demod_ns::CellDemodulator demodulator_;
   RunJoiner joiner_;
-  double fed_ = 0.0;
+  double end_ = std::numeric_limits<double>::infinity();
+  double lastStart_ = -1.0;
+  double lastLength_ = 1.0 / Demod_ns::CellDemodulator::kBaud;
   double lastEnd_ = 0.0;
   float level_ = -1.0f;  // the tone's energy in a cell (-1: not known yet)
   size_t sureRun_ = 0;
@@ -709,26 +712,43 @@ std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves)
   return events;
 }
 
-struct SampleTranscriber::State {
+struct CellTranscriber::State {
   explicit State(double sampleRate) : runs(events), cells(sampleRate, runs) {}
   std::vector<TapeEvent> events;
   RunTranscriber runs;
   CellReader cells;
 };
 
-SampleTranscriber::SampleTranscriber(double sampleRate)
-    : state_(std::make_unique<State>(sampleRate)) {}
+CellTranscriber::CellTranscriber(double sampleRate) : state_(std::make_unique<State>(sampleRate)) {}
 
-SampleTranscriber::~SampleTranscriber() = default;
+CellTranscriber::~CellTranscriber() = default;
 
-void SampleTranscriber::Feed(const float* samples, size_t count) {
-  state_->cells.Feed(samples, count);
+void CellTranscriber::Cell(const Demod_ns::CellReading& cell) {
+  state_->cells.Cell(cell);
 }
 
-std::vector<TapeEvent> SampleTranscriber::Finish() {
+void CellTranscriber::EndAt(uint64_t samples) {
+  state_->cells.EndAt(static_cast<double>(samples));
+}
+
+std::vector<TapeEvent> CellTranscriber::Finish() {
   state_->cells.Finish();
   state_->runs.Finish();
   return std::move(state_->events);
+}
+
+SampleTranscriber::SampleTranscriber(double sampleRate)
+    : cells_(sampleRate), demodulator_(sampleRate, cells_) {}
+
+void SampleTranscriber::Feed(const float* samples, size_t count) {
+  fed_ += count;
+  demodulator_.Feed(samples, count);
+}
+
+std::vector<TapeEvent> SampleTranscriber::Finish() {
+  cells_.EndAt(fed_);
+  demodulator_.Finish();
+  return cells_.Finish();
 }
 
 std::vector<TapeEvent> TranscribeRecording(const RecordingSettings& recording, int channel) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "demod/Cell_demodulator.h"
 #include "tool/Recording.h"
 
 namespace Tool_ns {
@@ -53,25 +54,44 @@ std::vector<double> HalfWavesOf(const RecordingSettings& recording);
 // and the rest as security cycles. The tape's speed is estimated from the half-waves.
 std::vector<TapeEvent> TranscribeHalfWaves(const std::vector<double>& halfWaves);
 
-// Transcribes samples as they come, read by the demodulator's bit cells (1/1200 s each on a
-// clock that follows the tape's speed, each 2400 Hz, 1200 Hz or no signal), which hold in
-// noise where half-waves measured between sign changes fall apart; the cells go into the
-// same reading of tones, bytes, gaps and other cycles as half-waves do. Only the stretch of
-// tape since the last tone or gap is held.
-class SampleTranscriber {
+// Transcribes the demodulator's bit cells as they come (1/1200 s each on a clock that
+// follows the tape's speed, each 2400 Hz, 1200 Hz or no signal), which hold in noise where
+// half-waves measured between sign changes fall apart; the cells go into the same reading of
+// tones, bytes, gaps and other cycles as half-waves do. Only the stretch of tape since the
+// last tone or gap is held. A demodulator pass that reads blocks hands its cells here too, so
+// that the tape is transcribed on the clock that read the blocks, in the same reading.
+class CellTranscriber final : public Demod_ns::CellSink {
  public:
-  explicit SampleTranscriber(double sampleRate);
-  ~SampleTranscriber();
-  SampleTranscriber(const SampleTranscriber&) = delete;
-  SampleTranscriber& operator=(const SampleTranscriber&) = delete;
+  explicit CellTranscriber(double sampleRate);
+  ~CellTranscriber() override;
+  CellTranscriber(const CellTranscriber&) = delete;
+  CellTranscriber& operator=(const CellTranscriber&) = delete;
 
-  void Feed(const float* samples, size_t count);
+  void Cell(const Demod_ns::CellReading& cell) override;
+  // The recording's length: cells from there on (read on the silence a demodulator adds after
+  // the recording) are left out. Given before the demodulator finishes.
+  void EndAt(uint64_t samples);
   // The events, times in seconds from the first sample.
   std::vector<TapeEvent> Finish();
 
  private:
   struct State;
   std::unique_ptr<State> state_;
+};
+
+// Transcribes samples as they come, through a demodulator's cells of its own.
+class SampleTranscriber {
+ public:
+  explicit SampleTranscriber(double sampleRate);
+
+  void Feed(const float* samples, size_t count);
+  // The events, times in seconds from the first sample.
+  std::vector<TapeEvent> Finish();
+
+ private:
+  CellTranscriber cells_;
+  Demod_ns::CellDemodulator demodulator_;
+  uint64_t fed_ = 0;
 };
 
 // The transcription of a recording: a CSW file's pulses as half-waves, the samples of a WAV
