@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -125,7 +126,7 @@ std::vector<Scenario> Scenarios() {
         o.dropouts.push_back({at, ms / 1000.0});
     });
   for (double hz : {10.0, 20.0, 30.0}) {
-    for (double depth : {1.0, 2.0, 3.0})
+    for (double depth : {1.0, 2.0, 2.5, 3.0})
       add("flutter " + Text(hz) + " Hz", Text(depth) + "%", [hz, depth](RenderOptions& o) {
         o = Hiss();
         o.flutterDepth = depth / 100.0;
@@ -265,14 +266,17 @@ size_t Matching(const std::vector<std::vector<uint8_t>>& expected,
   }
   size_t matched = 0;
   std::vector<bool> used(found.size(), false);
-  for (const std::vector<uint8_t>& block : expected) {
-    for (size_t k = 0; k < found.size(); ++k) {
-      if (!used[k] && found[k] == block) {
+  for (size_t e = 0; e < expected.size(); ++e) {
+    bool seen = false;
+    for (size_t k = 0; k < found.size() && !seen; ++k) {
+      if (!used[k] && found[k] == expected[e]) {
         used[k] = true;
         ++matched;
-        break;
+        seen = true;
       }
     }
+    if (!seen && std::getenv("QUALITY_VERBOSE") != nullptr)
+      std::fprintf(stderr, "  block %zu of the tape missed\n", e);
   }
   if (wrong != nullptr) {
     for (size_t k = 0; k < found.size(); ++k)
