@@ -28,6 +28,9 @@ class NoiseSource {
       state_ = 0x2545F4914F6CDD1Dull;
   }
 
+  // Uniform in (0, 1], never 0 so the logarithm below is finite.
+  double Uniform() { return static_cast<double>((Next() >> 11) + 1) * 0x1.0p-53; }
+
   double Gaussian() {
     if (haveSpare_) {
       haveSpare_ = false;
@@ -48,9 +51,6 @@ class NoiseSource {
     return state_ * 0x2545F4914F6CDD1Dull;
   }
 
-  // Uniform in (0, 1], never 0 so the logarithm above is finite.
-  double Uniform() { return static_cast<double>((Next() >> 11) + 1) * 0x1.0p-53; }
-
   uint64_t state_ = 0;
   double spare_ = 0.0;
   bool haveSpare_ = false;
@@ -65,23 +65,37 @@ double NoiseStdDevForSnr(double amplitude, WaveShape shape, double snrDb) {
 
 class StreamRenderer::Impl {
  public:
-  Impl(const RenderOptions& options, SampleSink* sink)
+  Impl(const RenderOptions& options, SampleSink* sink, FloatSampleSink* floatSink)
       : options_(options),
         sink_(sink),
+        floatSink_(floatSink),
         samplesPerSecond_(SamplesPerSecond(options.sampleRate, options.speed)),
         timing_(samplesPerSecond_),
         phaseHalves_(std::fmod(options.phaseDegrees, 360.0) / 180.0),
         rate_(static_cast<double>(options.sampleRate)),
         addDrift_(options.driftAmplitude != 0.0 && options.driftFrequencyHz != 0.0),
-        noise_(options.noiseSeed) {
+        noise_(options.noiseSeed),
+        jitterSource_(options.noiseSeed ^ 0xA5A5A5A5u),
+        faults_(options.faults, static_cast<double>(options.sampleRate), options.amplitude,
+                options.noiseSeed) {
     if (!(options.wowDepth >= 0.0 && options.wowDepth < 0.5) ||
-        !std::isfinite(options.wowFrequencyHz) || options.wowFrequencyHz < 0.0)
-      throw std::invalid_argument("wow depth must be 0 to 0.5 and its frequency finite");
+        !std::isfinite(options.wowFrequencyHz) || options.wowFrequencyHz < 0.0 ||
+        !(options.flutterDepth >= 0.0 && options.wowDepth + options.flutterDepth < 0.5) ||
+        !std::isfinite(options.flutterFrequencyHz) || options.flutterFrequencyHz < 0.0)
+      throw std::invalid_argument(
+          "wow and flutter depths must be 0 to 0.5 together and their frequencies finite");
+    if (!(options.jitter >= 0.0 && options.jitter < 0.5))
+      throw std::invalid_argument("jitter must be 0 to 0.5");
+    // Positions move by the integral of the speed swing, so no error builds up.
     if (options.wowDepth > 0.0 && options.wowFrequencyHz > 0.0) {
-      // Positions move by the integral of the speed swing, so no error builds up.
       wowOmega_ = 2.0 * kPi * options.wowFrequencyHz / samplesPerSecond_;
       wowScale_ = options.wowDepth / wowOmega_;
     }
+    if (options.flutterDepth > 0.0 && options.flutterFrequencyHz > 0.0) {
+      flutterOmega_ = 2.0 * kPi * options.flutterFrequencyHz / samplesPerSecond_;
+      flutterScale_ = options.flutterDepth / flutterOmega_;
+    }
+    useFaults_ = options.faults.Any();
     for (const RenderOptions::Dropout& dropout : options.dropouts) {
       if (!std::isfinite(dropout.startSeconds) || !std::isfinite(dropout.seconds) ||
           dropout.startSeconds < 0.0 || dropout.seconds < 0.0)
@@ -105,6 +119,8 @@ class StreamRenderer::Impl {
     dropouts_ = std::move(merged);
     if (sink_ != nullptr)
       buffer_.resize(kBufferSize);
+    if (floatSink_ != nullptr)
+      floatBuffer_.resize(kBufferSize);
   }
 
   void Tone(double frequencyHz, uint64_t halfCycles) {
@@ -153,7 +169,7 @@ class StreamRenderer::Impl {
     CheckOpen();
     RenderPending();
     finished_ = true;
-    if (sink_ == nullptr)
+    if (sink_ == nullptr && floatSink_ == nullptr)
       return SampleIndexAt(Warp(timing_.Position()));
     FlushBuffer();
     return count_;
@@ -168,23 +184,32 @@ class StreamRenderer::Impl {
   }
 
   double Warp(double x) const {
-    if (wowOmega_ == 0.0)
-      return x;
-    return x + wowScale_ * (1.0 - std::cos(wowOmega_ * x));
+    if (wowOmega_ != 0.0)
+      x += wowScale_ * (1.0 - std::cos(wowOmega_ * x));
+    if (flutterOmega_ != 0.0)
+      x += flutterScale_ * (1.0 - std::cos(flutterOmega_ * x));
+    return x;
   }
 
   void RenderPending() {
     if (!hasPending_)
       return;
     hasPending_ = false;
-    if (sink_ == nullptr) {
+    if (sink_ == nullptr && floatSink_ == nullptr) {
       timing_.Skip(pending_);
       return;
     }
+    // With jitter, each edge inside the run moves at random; the run's own ends stay.
+    uint64_t left = pending_.kind == SegmentKind::Tone ? pending_.halfCycles : 0;
+    double edge = 0.0;
     timing_.Walk(
         pending_,
-        [this](double start, double end, uint64_t index) {
-          HalfCycle(Warp(start), Warp(end), index);
+        [this, &left, &edge](double start, double end, uint64_t index) {
+          const double from = edge;
+          edge = --left == 0 || options_.jitter == 0.0
+                     ? 0.0
+                     : (jitterSource_.Uniform() - 0.5) * options_.jitter * (end - start);
+          HalfCycle(Warp(start + from), Warp(end + edge), index);
         },
         [this](double /*start*/, double end) {
           const uint64_t last = SampleIndexAt(Warp(end));
@@ -217,27 +242,38 @@ class StreamRenderer::Impl {
       ++dropoutIndex_;
     if (dropoutIndex_ < dropouts_.size() && count_ >= dropouts_[dropoutIndex_].first)
       signal = 0.0;
+    if (useFaults_)
+      signal = faults_.Apply(signal);
     const double t = static_cast<double>(count_) / rate_;
     double value = signal + options_.dcOffset;
     if (addDrift_)
       value += options_.driftAmplitude * std::sin(2.0 * kPi * options_.driftFrequencyHz * t);
     if (options_.noiseStdDev > 0.0)
       value += options_.noiseStdDev * noise_.Gaussian();
-    const double clamped = std::clamp(std::round(value), -128.0, 127.0);
-    buffer_[fill_++] = static_cast<int8_t>(static_cast<int>(clamped));
+    if (floatSink_ != nullptr) {
+      floatBuffer_[fill_++] = static_cast<float>(value);
+    } else {
+      const double clamped = std::clamp(std::round(value), -128.0, 127.0);
+      buffer_[fill_++] = static_cast<int8_t>(static_cast<int>(clamped));
+    }
     ++count_;
-    if (fill_ == buffer_.size())
+    if (fill_ == kBufferSize)
       FlushBuffer();
   }
 
   void FlushBuffer() {
-    if (fill_ > 0)
-      sink_->Put(buffer_.data(), fill_);
+    if (fill_ > 0) {
+      if (floatSink_ != nullptr)
+        floatSink_->Put(floatBuffer_.data(), fill_);
+      else
+        sink_->Put(buffer_.data(), fill_);
+    }
     fill_ = 0;
   }
 
   const RenderOptions options_;
   SampleSink* const sink_;
+  FloatSampleSink* const floatSink_;
   const double samplesPerSecond_;
   TapeTiming timing_;
   const double phaseHalves_;  // 180 degrees is one half cycle
@@ -245,7 +281,12 @@ class StreamRenderer::Impl {
   const bool addDrift_;
   double wowOmega_ = 0.0;
   double wowScale_ = 0.0;
+  double flutterOmega_ = 0.0;
+  double flutterScale_ = 0.0;
   NoiseSource noise_;
+  NoiseSource jitterSource_;
+  TapeFaults faults_;
+  bool useFaults_ = false;
   std::vector<std::pair<uint64_t, uint64_t>> dropouts_;  // [first, end) sample numbers
   size_t dropoutIndex_ = 0;
 
@@ -254,11 +295,15 @@ class StreamRenderer::Impl {
   bool finished_ = false;
   uint64_t count_ = 0;  // samples emitted
   std::vector<int8_t> buffer_;
+  std::vector<float> floatBuffer_;
   size_t fill_ = 0;
 };
 
 StreamRenderer::StreamRenderer(const RenderOptions& options, SampleSink* sink)
-    : impl_(std::make_unique<Impl>(options, sink)) {}
+    : impl_(std::make_unique<Impl>(options, sink, nullptr)) {}
+
+StreamRenderer::StreamRenderer(const RenderOptions& options, FloatSampleSink& sink)
+    : impl_(std::make_unique<Impl>(options, nullptr, &sink)) {}
 
 StreamRenderer::~StreamRenderer() = default;
 
@@ -299,6 +344,20 @@ std::vector<int8_t> RenderSamples(const Tape& tape, const RenderOptions& options
       SampleIndexAt(tape.DurationSeconds() * SamplesPerSecond(options.sampleRate, options.speed)) +
       16));
   StreamRenderer renderer(options, &sink);
+  renderer.Append(tape);
+  renderer.Finish();
+  return std::move(sink.samples_);
+}
+
+std::vector<float> RenderFloatSamples(const Tape& tape, const RenderOptions& options) {
+  class VectorSink final : public FloatSampleSink {
+   public:
+    void Put(const float* samples, size_t count) override {
+      samples_.insert(samples_.end(), samples, samples + count);
+    }
+    std::vector<float> samples_;
+  } sink;
+  StreamRenderer renderer(options, sink);
   renderer.Append(tape);
   renderer.Finish();
   return std::move(sink.samples_);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "render/Tape_faults.h"
 #include "render/Tape_model.h"
 
 namespace TapeBuilder_ns {
@@ -32,6 +33,17 @@ struct RenderOptions {
   // of wowFrequencyHz. wowDepth must be below 0.5.
   double wowDepth = 0.0;
   double wowFrequencyHz = 0.0;
+  // Flutter: a second swing of the speed, as wow's (the two add up; their depths together
+  // must stay below 0.5).
+  double flutterDepth = 0.0;
+  double flutterFrequencyHz = 0.0;
+  // Cycle jitter: every edge between half cycles moves at random by up to jitter / 2 of a half
+  // cycle either way, so that each half cycle is up to jitter (0.1 = 10%) longer or shorter
+  // than its neighbours; the first and last edge of each run of one tone stay in place. Below
+  // 0.5.
+  double jitter = 0.0;
+  // Treble and bass loss, hum, clicks, fades and print-through (see Tape_faults.h).
+  FaultOptions faults;
   // Stretches of the output, in seconds from its start, where the signal is
   // lost (offset, drift and noise remain).
   struct Dropout {
@@ -54,16 +66,27 @@ double NoiseStdDevForSnr(double amplitude, WaveShape shape, double snrDb);
 // or 37 samples long, averaging exactly 36.75 with no drift. The output
 // holds every sample whose instant falls before the end of the tape.
 //
-// Samples are signal + dcOffset + drift + noise, rounded and clamped to
-// -128..127. Silence (and a drop-out) renders as 0 before offset, drift and
-// noise.
+// Samples are the signal through the faults, + dcOffset + drift + noise,
+// rounded and clamped to -128..127. Silence (and a drop-out) renders as 0
+// before the faults, offset, drift and noise.
 std::vector<int8_t> RenderSamples(const Tape& tape, const RenderOptions& options);
+
+// The same samples before they are rounded and clamped: a capture of more than 8 bits (a
+// level beyond -128..127 is kept).
+std::vector<float> RenderFloatSamples(const Tape& tape, const RenderOptions& options);
 
 // Receives rendered samples in order, a buffer at a time.
 class SampleSink {
  public:
   virtual ~SampleSink() = default;
   virtual void Put(const int8_t* samples, size_t count) = 0;
+};
+
+// Receives rendered samples before rounding, a buffer at a time.
+class FloatSampleSink {
+ public:
+  virtual ~FloatSampleSink() = default;
+  virtual void Put(const float* samples, size_t count) = 0;
 };
 
 // Renders a tape given segment by segment, exactly as RenderSamples renders
@@ -77,6 +100,8 @@ class StreamRenderer {
   // Throws std::invalid_argument for a sample rate of 0, a speed that is not
   // finite and positive, or a wow depth outside 0..0.5.
   StreamRenderer(const RenderOptions& options, SampleSink* sink);
+  // The same, giving the samples before they are rounded and clamped.
+  StreamRenderer(const RenderOptions& options, FloatSampleSink& sink);
   ~StreamRenderer();
   StreamRenderer(const StreamRenderer&) = delete;
   StreamRenderer& operator=(const StreamRenderer&) = delete;

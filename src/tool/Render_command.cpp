@@ -1,5 +1,6 @@
 // varnstow-tool render: a UEF image played back as a WAV, RAW or CSW recording.
 
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -52,6 +53,17 @@ const char kRenderHelp[] =
     "      --dc-drift LEVEL:HZ    let the centre line swing by LEVEL percent of full scale\n"
     "      --dropout AT:LENGTH    lose the signal for LENGTH seconds from AT seconds on\n"
     "                             (may be given more than once)\n"
+    "      --flutter DEPTH:HZ     a second swing of the speed, as --wow (5 to 30 Hz is usual)\n"
+    "      --jitter PERCENT       move each edge between half cycles at random, so that each\n"
+    "                             half cycle is up to PERCENT longer or shorter\n"
+    "      --treble-loss HZ[:ORDER]\n"
+    "                             a low-pass at HZ of order 1 (default) or 2: worn heads\n"
+    "      --bass-loss HZ         a first-order high-pass at HZ\n"
+    "      --hum DB:HZ            mains hum DB below the waves' peak, with harmonics\n"
+    "      --clicks RATE:PERCENT  RATE clicks a second on average, PERCENT of the waves' peak\n"
+    "      --fades RATE:DB        RATE fades a second on average, the level falling by DB for\n"
+    "                             20 to 200 ms\n"
+    "      --echo SECONDS:DB      print-through: the waves again SECONDS later, DB lower\n"
     "      --seed N               the noise's seed (default 1): same seed, same noise\n"
     "  -h, --help                 show this text\n";
 
@@ -144,6 +156,48 @@ Settings ReadSettings(const ParsedArguments& arguments) {
     lost.startSeconds = ParseNumber(parts.first, "--dropout's start", 0, 1e6);
     lost.seconds = ParseNumber(parts.second, "--dropout's length", 0, 1e6);
     options.dropouts.push_back(lost);
+  }
+  if (arguments.Has("flutter")) {
+    const auto flutter = SplitPair(arguments.Value("flutter"), "--flutter");
+    options.flutterDepth = ParseNumber(flutter.first, "--flutter's depth", 0, 40) / 100.0;
+    options.flutterFrequencyHz = ParseNumber(flutter.second, "--flutter's rate", 0, 1000);
+    if (options.wowDepth + options.flutterDepth >= 0.4)
+      throw UsageError("--wow's and --flutter's depths together must stay below 40");
+  }
+  if (arguments.Has("jitter"))
+    options.jitter = ParseNumber(arguments.Value("jitter"), "--jitter", 0, 40) / 100.0;
+  TapeBuilder_ns::FaultOptions& faults = options.faults;
+  const double nyquist = options.sampleRate / 2.0 - 1.0;
+  if (arguments.Has("treble-loss")) {
+    const std::string value = arguments.Value("treble-loss");
+    const size_t colon = value.find(':');
+    faults.trebleCutHz =
+        ParseNumber(value.substr(0, colon), "--treble-loss's cut-off", 100, nyquist);
+    if (colon != std::string::npos)
+      faults.trebleOrder = static_cast<int>(
+          ParseWholeNumber(value.substr(colon + 1), "--treble-loss's order", 1, 2));
+  }
+  if (arguments.Has("bass-loss"))
+    faults.bassCutHz = ParseNumber(arguments.Value("bass-loss"), "--bass-loss", 1, nyquist);
+  if (arguments.Has("hum")) {
+    const auto hum = SplitPair(arguments.Value("hum"), "--hum");
+    faults.humLevel = std::pow(10.0, -ParseNumber(hum.first, "--hum's level", -20, 120) / 20.0);
+    faults.humFrequencyHz = ParseNumber(hum.second, "--hum's frequency", 1, 1000);
+  }
+  if (arguments.Has("clicks")) {
+    const auto clicks = SplitPair(arguments.Value("clicks"), "--clicks");
+    faults.clicksPerSecond = ParseNumber(clicks.first, "--clicks' rate", 0, 1000);
+    faults.clickLevel = ParseNumber(clicks.second, "--clicks' level", 0, 10000) / 100.0;
+  }
+  if (arguments.Has("fades")) {
+    const auto fades = SplitPair(arguments.Value("fades"), "--fades");
+    faults.fadesPerSecond = ParseNumber(fades.first, "--fades' rate", 0, 100);
+    faults.fadeDepthDb = ParseNumber(fades.second, "--fades' depth", 0, 120);
+  }
+  if (arguments.Has("echo")) {
+    const auto echo = SplitPair(arguments.Value("echo"), "--echo");
+    faults.echoSeconds = ParseNumber(echo.first, "--echo's delay", 0, 10);
+    faults.echoLevel = std::pow(10.0, -ParseNumber(echo.second, "--echo's level", 0, 120) / 20.0);
   }
   if (arguments.Has("seed"))
     options.noiseSeed = ParseWholeNumber(arguments.Value("seed"), "--seed", 0,
@@ -311,23 +365,16 @@ void Render(const Settings& settings, ToolStreams& io) {
 }  // namespace
 
 int RenderCommand(const std::vector<std::string>& arguments, ToolStreams& io) {
-  const ParsedArguments parsed(arguments,
-                               {{"output", true, 'o'},
-                                {"format", true},
-                                {"rate", true},
-                                {"phase", true},
-                                {"shape", true},
-                                {"csw-compression", true},
-                                {"unsigned", false},
-                                {"lead-in", true},
-                                {"noise-db", true},
-                                {"speed", true},
-                                {"wow", true},
-                                {"dc-drift", true},
-                                {"dropout", true},
-                                {"seed", true},
-                                {"help", false, 'h'}},
-                               "render");
+  const ParsedArguments parsed(
+      arguments, {{"output", true, 'o'}, {"format", true},    {"rate", true},
+                  {"phase", true},       {"shape", true},     {"csw-compression", true},
+                  {"unsigned", false},   {"lead-in", true},   {"noise-db", true},
+                  {"speed", true},       {"wow", true},       {"dc-drift", true},
+                  {"dropout", true},     {"flutter", true},   {"jitter", true},
+                  {"treble-loss", true}, {"bass-loss", true}, {"hum", true},
+                  {"clicks", true},      {"fades", true},     {"echo", true},
+                  {"seed", true},        {"help", false, 'h'}},
+      "render");
   if (parsed.Has("help")) {
     io.out << kRenderHelp;
     return 0;

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 #include "render/Csw_writer.h"
@@ -77,7 +78,21 @@ TEST(StreamRenderer, GivesRenderSamplesOutputAndTimingAloneCountsIt) {
   RenderOptions wobbly;
   wobbly.wowDepth = 0.03;
   wobbly.wowFrequencyHz = 2;
-  for (const RenderOptions& options : {RenderOptions{}, noisy, fast, wobbly}) {
+  RenderOptions worn = noisy;
+  worn.flutterDepth = 0.02;
+  worn.flutterFrequencyHz = 15;
+  worn.jitter = 0.2;
+  worn.faults.trebleCutHz = 2000;
+  worn.faults.trebleOrder = 2;
+  worn.faults.bassCutHz = 300;
+  worn.faults.humLevel = 0.1;
+  worn.faults.clicksPerSecond = 20;
+  worn.faults.clickLevel = 1;
+  worn.faults.fadesPerSecond = 5;
+  worn.faults.fadeDepthDb = 20;
+  worn.faults.echoSeconds = 0.01;
+  worn.faults.echoLevel = 0.1;
+  for (const RenderOptions& options : {RenderOptions{}, noisy, fast, wobbly, worn}) {
     SCOPED_TRACE(options.sampleRate + options.speed + options.wowDepth);
     const Tape tape = ShortTape();
     uint64_t counted = 0;
@@ -116,6 +131,107 @@ TEST(StreamRenderer, WowSwingsTheWaveLengthsBothWaysWithoutChangingTheAverage) {
   EXPECT_LE(*longest, 22u);
   // Ten whole swings: the recording is as long as without wow.
   EXPECT_NEAR(static_cast<double>(samples.size()), 960000.0, 2.0);
+}
+
+// The root mean square of samples [from, to).
+double Rms(const std::vector<float>& samples, size_t from, size_t to) {
+  double sum = 0.0;
+  for (size_t i = from; i < to; ++i)
+    sum += double{samples[i]} * samples[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+TEST(StreamRenderer, TheFaultsOfWornTapesChangeTheWavesAsTheirModelsSay) {
+  // One second of each tone.
+  const Tape tones = TapeWriter().Cycles(1200, 1200).Cycles(2400, 2400).Take();
+  const double sine = 100.0 / std::sqrt(2.0);
+  auto gains = [&](const RenderOptions& options) {
+    const std::vector<float> samples = RenderFloatSamples(tones, options);
+    EXPECT_EQ(samples.size(), 88200u);
+    // The middle of each second, after the filters have settled.
+    return std::make_pair(Rms(samples, 11025, 33075) / sine, Rms(samples, 55125, 77175) / sine);
+  };
+  RenderOptions options;
+  const auto clean = gains(options);
+  EXPECT_NEAR(clean.first, 1.0, 0.001);
+  EXPECT_NEAR(clean.second, 1.0, 0.001);
+  // Treble loss: a Butterworth low-pass's gain 1 / sqrt(1 + (f / fc)^(2n)).
+  options.faults.trebleCutHz = 1500;
+  auto treble = gains(options);
+  EXPECT_NEAR(treble.first, 1.0 / std::sqrt(1.0 + 0.64), 0.01);
+  EXPECT_NEAR(treble.second, 1.0 / std::sqrt(1.0 + 2.56), 0.01);
+  options.faults.trebleOrder = 2;
+  treble = gains(options);
+  EXPECT_NEAR(treble.first, 1.0 / std::sqrt(1.0 + 0.64 * 0.64), 0.01);
+  EXPECT_NEAR(treble.second, 1.0 / std::sqrt(1.0 + 2.56 * 2.56), 0.01);
+  // Bass loss: a first-order high-pass, 3 dB down at its cut-off.
+  options = RenderOptions{};
+  options.faults.bassCutHz = 1200;
+  const auto bass = gains(options);
+  EXPECT_NEAR(bass.first, std::sqrt(0.5), 0.01);
+  EXPECT_NEAR(bass.second, 1.0 / std::sqrt(1.25), 0.01);
+
+  // Fades: the level falls by their depth for 20 to 200 ms, and comes back.
+  options = RenderOptions{};
+  options.faults.fadesPerSecond = 2;
+  options.faults.fadeDepthDb = 30;
+  const Tape carrier = TapeWriter().Carrier(24000).Take();  // 10 s
+  const std::vector<float> faded = RenderFloatSamples(carrier, options);
+  size_t quiet = 0, loud = 0;
+  for (size_t at = 0; at + 441 <= faded.size(); at += 441) {  // 10 ms at a time
+    const double level = Rms(faded, at, at + 441) / sine;
+    quiet += level < 0.04 ? 1u : 0u;
+    loud += level > 0.99 ? 1u : 0u;
+  }
+  EXPECT_GT(quiet, 40u);  // 2 fades a second of 20 to 200 ms: about 1.6 s of 10
+  EXPECT_LT(quiet, 400u);
+  EXPECT_GT(loud, 500u);
+
+  // Hum, clicks and print-through over silence and a short burst of tone.
+  options = RenderOptions{};
+  options.faults.humLevel = 0.1;
+  const Tape silence = TapeWriter().Gap(1.0).Take();
+  const std::vector<float> hum = RenderFloatSamples(silence, options);
+  EXPECT_NEAR(hum[1000], hum[1000 + 882], 1e-3);  // 50 Hz: 882 samples a cycle
+  EXPECT_GT(*std::max_element(hum.begin(), hum.end()), 10.0f);
+  options = RenderOptions{};
+  options.faults.clicksPerSecond = 50;
+  options.faults.clickLevel = 2;
+  const std::vector<float> clicks = RenderFloatSamples(silence, options);
+  const auto peaks = std::count_if(clicks.begin(), clicks.end(),
+                                   [](float value) { return std::fabs(value) > 190.0f; });
+  EXPECT_GT(peaks, 25);  // 50 on average in the second
+  EXPECT_LT(peaks, 80);
+  options = RenderOptions{};
+  options.faults.echoSeconds = 0.1;
+  options.faults.echoLevel = 0.1;
+  const std::vector<float> echoed =
+      RenderFloatSamples(TapeWriter().Cycles(2400, 240).Gap(0.5).Take(), options);
+  EXPECT_NEAR(Rms(echoed, 4410 + 441, 4410 + 3969) / sine, 0.1, 0.005);  // 0.1 s on
+  EXPECT_LT(Rms(echoed, 12000, 20000), 1e-6);
+}
+
+TEST(StreamRenderer, JitterMovesTheEdgesButNotTheRunsOfTone) {
+  const Tape carrier = TapeWriter().Carrier(2400).Take();  // 1 s
+  RenderOptions options;
+  options.shape = WaveShape::Square;
+  options.sampleRate = 96000;  // 20 samples a half cycle
+  const size_t plain = RenderSamples(carrier, options).size();
+  options.jitter = 0.3;
+  const std::vector<int8_t> samples = RenderSamples(carrier, options);
+  EXPECT_EQ(samples.size(), plain);
+  std::vector<size_t> runs = RunLengths(samples);
+  const auto [shortest, longest] = std::minmax_element(runs.begin(), runs.end());
+  EXPECT_LE(*shortest, 16u);  // up to 6 samples shorter or longer
+  EXPECT_GE(*longest, 24u);
+  EXPECT_GE(*shortest, 13u);
+  EXPECT_LE(*longest, 27u);
+  RenderOptions tooMuch;
+  tooMuch.jitter = 0.5;
+  EXPECT_THROW({ StreamRenderer renderer(tooMuch, nullptr); }, std::invalid_argument);
+  tooMuch = RenderOptions{};
+  tooMuch.faults.trebleCutHz = 30000;
+  EXPECT_THROW({ StreamRenderer renderer(tooMuch, nullptr); }, std::invalid_argument);
 }
 
 TEST(StreamRenderer, DropoutsSilenceTheSignalOnlyWhereTheyAre) {
