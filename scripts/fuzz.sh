@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(wav csw raw command_line decode uef)
+  targets=(wav csw raw command_line decode uef transcribe)
 fi
 seconds="${FUZZ_SECONDS:-60}"
 
