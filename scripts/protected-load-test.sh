@@ -11,8 +11,9 @@
 # loader times. The loader checks every checksum and prints LOADED or the step that failed.
 #
 # For each tape:
-#   - the original image must show LOADED (and a copy with one bit turned over must not, which
-#     shows that the loader's checks can fail);
+#   - the original image must show LOADED; a copy with one bit turned over must show a bad
+#     sum, and one whose bytes with parity have the other parity a framing error (which shows
+#     that the loader's checks fail where the bytes or their framing differ);
 #   - it is rendered by `varnstow-tool render` as a CSW file, an 8-bit WAV file and a WAV file
 #     with faults (noise 14 dB below the signal, 3% slow), each recording is recovered by
 #     `varnstow-tool recover --whole-tape`, and each image must show LOADED and leave memory
@@ -75,8 +76,9 @@ loaded_memory() {
 failures=0
 started=$(date +%s)
 "$generator" "$loader" "$work" >"$work/tapes.txt"
-mkdir "$work/damaged"
+mkdir "$work/damaged" "$work/parity"
 "$generator" "$loader" "$work/damaged" --damaged >/dev/null
+"$generator" "$loader" "$work/parity" --wrong-parity >/dev/null
 printf '%-8s %-10s %-20s %-20s %-20s %s\n' "tape" "original" "CSW" "WAV" "faulty WAV" "details"
 while read -r name seconds; do
   one_started=$(date +%s)
@@ -87,10 +89,14 @@ while read -r name seconds; do
   run_machine "$work/damaged/$name.uef" "$cycles" "$work/$name.damaged.mem" \
     "$work/$name.damaged.log" "" || true
   damaged=$(verdict_of "$work/$name.damaged.mem" 2>/dev/null)
-  if [ "$original" != LOADED ] || [[ "$damaged" != "FAILED AT STEP"* ]]; then
+  run_machine "$work/parity/$name.uef" "$cycles" "$work/$name.parity.mem" \
+    "$work/$name.parity.log" "" || true
+  parity=$(verdict_of "$work/$name.parity.mem" 2>/dev/null)
+  if [ "$original" != LOADED ] || [[ "$damaged" != *": BAD SUM" ]] ||
+    [[ "$parity" != *": FRAMING ERROR" ]]; then
     failures=$((failures + 1))
-    printf '%-8s %s  <-- FAIL\n' "$name" \
-      "the original shows \"$original\", the damaged copy \"$damaged\""
+    printf '%-8s %s  <-- FAIL\n' "$name" "the original shows \"$original\", the damaged copy" \
+      "\"$damaged\", the copy with the other parity \"$parity\""
     continue
   fi
   "$tool" render "$work/$name.uef" -o "$work/$name.csw" >/dev/null

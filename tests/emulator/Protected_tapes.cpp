@@ -9,10 +9,12 @@
 // prints LOADED, or the step that failed and why. scripts/protected-load-test.sh loads the
 // tapes in the emulator, and the images that varnstow-tool recovers from their recordings.
 //
-// Usage: protected_tapes LOADER.bin FOLDER [--damaged]
+// Usage: protected_tapes LOADER.bin FOLDER [--damaged | --wrong-parity]
 // Writes FOLDER/NAME.uef for each tape and prints a line "NAME SECONDS" for each: how long the
 // emulator takes to play the tape to its end. With --damaged, each image has one bit of the
-// last bytes its loader reads turned over (its loader must fail).
+// last bytes its loader reads turned over (its loader must find a bad sum); with
+// --wrong-parity, its bytes with odd parity have even parity and the other way round (its
+// loader must find a framing error).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -276,9 +278,13 @@ class ProtectedTape {
     Steps({kStandard, protection ? 1u : 0u});
   }
 
+  // How an image is spoilt, to show that the loader's checks fail.
+  enum class Spoilt { kNot, kDamaged, kWrongParity };
+
   // Writes the image: the BASIC program, the loader with its steps, then the loader's tape.
-  // A damaged image has one bit of the last bytes the loader reads turned over.
-  void Write(const std::string& path, const Bytes& loaderCode, bool damaged = false) {
+  // A damaged image has one bit of the last bytes the loader reads turned over; one with the
+  // wrong parity has 'O' for 'E' and 'E' for 'O' in its chunks 0x0104.
+  void Write(const std::string& path, const Bytes& loaderCode, Spoilt spoilt = Spoilt::kNot) {
     Bytes loader = loaderCode;
     loader.insert(loader.end(), steps_.begin(), steps_.end());
     loader.push_back(kEnd);
@@ -290,12 +296,18 @@ class ProtectedTape {
     start.File("LOADER", 0xFFFF0000 | kLoaderAddress, 0xFFFF0000 | kLoaderAddress, loader);
 
     std::vector<UefChunk> chunks = chunks_;
-    if (damaged) {
+    if (spoilt == Spoilt::kDamaged) {
       for (auto chunk = chunks.rbegin(); chunk != chunks.rend(); ++chunk) {
         if (chunk->id == 0x0100 || chunk->id == 0x0104) {
           chunk->data[chunk->data.size() / 2] ^= 0x10;
           break;
         }
+      }
+    }
+    if (spoilt == Spoilt::kWrongParity) {
+      for (UefChunk& chunk : chunks) {
+        if (chunk.id == 0x0104 && chunk.data[1] != 'N')
+          chunk.data[1] = chunk.data[1] == 'O' ? 'E' : 'O';
       }
     }
     UEFFormat_ns::UEFFormatWriting image;
@@ -537,9 +549,13 @@ ProtectedTape StreamsTape() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const bool damaged = argc == 4 && std::string(argv[3]) == "--damaged";
-  if (argc != 3 && !damaged) {
-    std::fprintf(stderr, "usage: protected_tapes LOADER.bin FOLDER [--damaged]\n");
+  ProtectedTape::Spoilt spoilt = ProtectedTape::Spoilt::kNot;
+  if (argc == 4 && std::string(argv[3]) == "--damaged")
+    spoilt = ProtectedTape::Spoilt::kDamaged;
+  else if (argc == 4 && std::string(argv[3]) == "--wrong-parity")
+    spoilt = ProtectedTape::Spoilt::kWrongParity;
+  else if (argc != 3) {
+    std::fprintf(stderr, "usage: protected_tapes LOADER.bin FOLDER [--damaged | --wrong-parity]\n");
     return 2;
   }
   try {
@@ -549,7 +565,7 @@ int main(int argc, char* argv[]) {
     const Bytes loader((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::string folder = argv[2];
     for (ProtectedTape tape : {BlocksTape(), SpeedsTape(), StreamsTape()}) {
-      tape.Write(folder + "/" + tape.Name() + ".uef", loader, damaged);
+      tape.Write(folder + "/" + tape.Name() + ".uef", loader, spoilt);
       std::printf("%s %.0f\n", tape.Name().c_str(), std::ceil(tape.Seconds()));
     }
   } catch (const std::exception& error) {
