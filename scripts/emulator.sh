@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # The beebjit BBC Micro emulator as the load tests use it (scripts/load-test.sh and
 # scripts/protected-load-test.sh source this file): built once into the build folder from
 # ../shared/emulator/beebjit, a headless Model B (OS 1.2, BASIC, no disc filing system) that

@@ -95,8 +95,8 @@ while read -r name seconds; do
   if [ "$original" != LOADED ] || [[ "$damaged" != *": BAD SUM" ]] ||
     [[ "$parity" != *": FRAMING ERROR" ]]; then
     failures=$((failures + 1))
-    printf '%-8s %s  <-- FAIL\n' "$name" "the original shows \"$original\", the damaged copy" \
-      "\"$damaged\", the copy with the other parity \"$parity\""
+    printf '%-8s %s  <-- FAIL\n' "$name" "the original shows \"$original\", the damaged copy\
+ \"$damaged\", the copy with the other parity \"$parity\""
     continue
   fi
   "$tool" render "$work/$name.uef" -o "$work/$name.csw" >/dev/null
