@@ -28,17 +28,11 @@ root=$(pwd)
 
 build="${1:-build}"
 shift || true
+list="$root/tests/emulator/loads.txt"
+# shellcheck source=scripts/emulator.sh
+. "$root/scripts/emulator.sh"
+emulator_available_or_skip "load test"
 shared="$root/../shared"
-emulator_source="$shared/emulator/beebjit"
-if [ ! -d "$emulator_source" ]; then
-  echo "load test skipped: no emulator source at $emulator_source"
-  exit 0
-fi
-if [ "$(uname -m)" != x86_64 ]; then
-  # The emulator translates 6502 code into x86-64 code.
-  echo "load test skipped: the emulator runs only on x86-64 machines, this is $(uname -m)"
-  exit 0
-fi
 tool="$root/$build/src/tool/varnstow-tool"
 if [ ! -x "$tool" ]; then
   echo "load test: $tool is not built (run scripts/setup.sh $build first)" >&2
@@ -55,22 +49,7 @@ if [ "${#recordings[@]}" -eq 0 ]; then
   fi
 fi
 match_percent="${LOAD_MATCH:-90}"
-list="$root/tests/emulator/loads.txt"
-
-# The emulator, built once into the build folder from a copy of its source (the shared
-# folder may be read-only). It needs only gcc and the C library.
-emulator="$root/$build/beebjit"
-if [ ! -x "$emulator/beebjit" ] || [ -n "$(find "$emulator_source" -newer "$emulator/beebjit" -print -quit)" ]; then
-  echo "Building the emulator in $emulator"
-  rm -rf "$emulator"
-  cp -r "$emulator_source" "$emulator"
-  chmod -R u+w "$emulator"
-  (cd "$emulator" && bash build_headless_opt.sh >build.log 2>&1) || {
-    cat "$emulator/build.log" >&2
-    echo "load test: the emulator did not build" >&2
-    exit 1
-  }
-fi
+build_emulator
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnstow-load.XXXXXX")
 if [ "${LOAD_TEST_KEEP:-0}" != 1 ]; then
@@ -78,73 +57,6 @@ if [ "${LOAD_TEST_KEEP:-0}" != 1 ]; then
 else
   echo "Work folder: $work"
 fi
-
-# Debugger commands that type CHAIN"" and Return on the booted machine, one key change every
-# 40 ms of machine time (the keyboard is scanned every 10 ms), press the loader's keys (a
-# list of SECONDS:KEY), run to the given cycle, save the memory and quit. Key codes: letters
-# and digits by their character, 32 Space, 133 Shift, 50 the 2 key (Shift-2 is "), 131 Return.
-key_code() {
-  case "$1" in
-    space) echo 32 ;;
-    return) echo 131 ;;
-    [A-Z0-9]) printf '%d' "'$1" ;;
-    *) echo "load test: unknown key $1 in $list" >&2; return 1 ;;
-  esac
-}
-machine_commands() {
-  local end_cycle="$1" memory="$2" keys="$3"
-  local at=3000000 commands="" key event code
-  press() {
-    commands+="breakat $at;c;"
-    for key in "$@"; do commands+="keydown $key;"; done
-    at=$((at + 80000))
-    commands+="breakat $at;c;"
-    for key in "$@"; do commands+="keyup $key;"; done
-    at=$((at + 80000))
-  }
-  press 67
-  press 72
-  press 65
-  press 73
-  press 78
-  press 133 50
-  press 133 50
-  press 131
-  for event in $keys; do
-    code=$(key_code "${event#*:}")
-    at=$((${event%%:*} * 2000000))
-    commands+="breakat $at;c;keydown $code;breakat $((at + 400000));c;keyup $code;"
-  done
-  commands+="breakat $end_cycle;c;savemem $memory 0 8000;q"
-  printf '%s' "$commands"
-}
-
-# Runs the machine with a tape for the given number of cycles; the memory goes into MEMORY,
-# the emulator's output (with the serial chip's state changes) into LOG.
-run_machine() {
-  local tape="$1" cycles="$2" memory="$3" log="$4" keys="$5" commands attempt
-  commands=$(machine_commands "$cycles" "$memory" "$keys")
-  # The emulator maps its machine at fixed addresses; now and then one is taken (it says
-  # "mmap in wrong location" and gives up at once), and a new start finds it free.
-  for attempt in 1 2 3; do
-    rm -f "$memory"
-    (cd "$emulator" && timeout 600 ./beebjit -headless -fast -accurate -no-dfs \
-      -log serial:state -tape "$tape" -debug -run -commands "$commands" >"$log" 2>&1) || true
-    grep -q "mmap in wrong location" "$log" || break
-  done
-  [ -s "$memory" ]
-}
-
-# The Mode 7 screen's text (the top bit of each character cleared).
-screen_text() {
-  dd if="$1" bs=1024 skip=31 count=1 status=none | tr '\200-\377' '\000-\177' | tr -c ' -~' ' '
-}
-
-motor_off_at_end() {
-  local last
-  last=$(grep 'serial ULA control' "$1" | tail -n 1)
-  [ -n "$last" ] && [[ "$last" != *MOTOR* ]]
-}
 
 # Whether an image loads as the recording: its memory against the recording's, its screen
 # and its tape motor. Sets "loaded" (yes or no) and "verdict".

@@ -10,8 +10,10 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j2
 # The recordings' recovered images loaded in the BBC Micro emulator from ../shared (skipped
-# when it is absent).
+# when it is absent), then the protected-style tapes and the images recovered from their
+# renderings.
 scripts/load-test.sh build
+scripts/protected-load-test.sh build
 
 scripts/setup.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNSTOW_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

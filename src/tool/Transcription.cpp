@@ -24,9 +24,10 @@ constexpr double kNominalShortHalf = 1.0 / 4800.0;
 // data of bytes: a byte's 1 bits with its stop bits and parity make at most 11 at 1200 baud,
 // 44 at 300 baud.
 constexpr size_t kToneBits = 48;
-// Chunk field limits: a 16-bit count of cycles; gaps are split well below what emulators take.
+// Chunk field limits: a 16-bit count of cycles; gaps in pieces that emulators play whole (beebjit
+// counts a gap's 1200ths of a second in 16 bits, 54.6 s at most).
 constexpr uint32_t kMostCyclesPerChunk = 65534;
-constexpr double kLongestGapChunk = 600.0;
+constexpr double kLongestGapChunk = 50.0;
 constexpr uint8_t kDummyByte = 0xAA;
 // Fewer half-waves than this between two silences are noise in one silence.
 constexpr size_t kNoiseHalves = 16;
