@@ -158,8 +158,8 @@ class Player {
     const uint32_t count = chunk_->Le24(0);
     const char first = static_cast<char>(chunk_->Byte(3));
     const char last = static_cast<char>(chunk_->Byte(4));
-    if ((first != 'P' && first != 'W') || (last != 'P' && last != 'W'))
-      Fail("the first and last cycles must be marked 'P' or 'W'");
+    // 'P' marks a half cycle; 'W', and any other mark an image may hold, a whole one, as
+    // emulators play them (they refuse no image for it).
     const uint64_t needed = 5 + (static_cast<uint64_t>(count) + 7) / 8;
     if (chunk_->length < needed)
       Fail(std::to_string(count) + " cycles declared, but the chunk holds bits for only " +

@@ -34,7 +34,8 @@ inline constexpr double kLongestGapSeconds = 3600.0;
 //   0x0112  gap lasting a count of high-tone cycles; 0x0116 gap in seconds (a float)
 //   0x0113  base frequency (a float); 0 keeps the current one
 //   0x0114  security cycles: a 24-bit count, whether the first and last are half cycles ('P')
-//           or whole ('W'), then one bit per cycle from the most significant (1 = high tone)
+//           or whole ('W' or any other mark), then one bit per cycle from the most significant
+//           (1 = high tone)
 //   0x0117  baud rate, 300 or 1200
 // Information chunks are skipped silently; any other chunk is skipped with a warning on
 // warnings (when not null), once for each identifier. Raises ToolError where the image is

@@ -210,6 +210,9 @@ TEST(UefPlayer, SecurityCyclesFollowTheirBitsAndHalfCycleMarks) {
   EXPECT_EQ(Played(Image({Chunk(0x0114, Le24(5) + "PP" + "\xB0")})),
             "1x2400 2x1200 4x2400 1x1200 ");
   EXPECT_EQ(Played(Image({Chunk(0x0114, Le24(2) + "WW" + "\x40")})), "2x1200 2x2400 ");
+  // Marks other than 'P' (archived images hold some) are whole cycles, as emulators take them.
+  EXPECT_EQ(Played(Image({Chunk(0x0114, Le24(2) + std::string("\0w", 2) + "\x40")})),
+            "2x1200 2x2400 ");
 }
 
 TEST(UefPlayer, ExplicitBitsArePlayedFromTheLeastSignificantUpToTheUnusedOnes) {
