@@ -199,6 +199,41 @@ TEST(DemodulatorOnDamagedRecordings, FlutterAt20HzOverHiss) {
   }
 }
 
+// Fades of worn oxide: inside a block the level sinks by 30 dB for 60 to 180 ms, into the hiss
+// of a good capture (30 dB below the tone), where the cells no longer count as signal but most
+// of their bits still read right. The blocks are read through their fades, and every block
+// comes back; when the framing gave up after 50 ms without signal, the longer fades cut their
+// blocks off.
+TEST(DemodulatorOnDamagedRecordings, FadesIntoTheHissInsideBlocks) {
+  const std::vector<FileSpec> files = Files();
+  const Tape tape = StandardTape(files);
+  const auto expected = ExpectedBlocks(files);
+  RenderOptions options;
+  std::vector<float> samples = RenderFloatSamples(tape, options);
+  const double rate = options.sampleRate;
+  // A fade in each block: after 0.5 s of silence and 5.1 s of tone, the blocks of the first file
+  // lie from 5.6 s, 8.9 s and 12.2 s on, those of the second (after 0.5 s of tone, a gap of
+  // 1.5 s and 5.1 s of tone) from 19.8 s, 23.1 s and 26.4 s; each full block lasts 2.4 s.
+  const double noise = NoiseStdDevForSnr(options.amplitude, options.shape, 30);
+  std::mt19937 random(11);
+  std::normal_distribution<float> hiss(0.0f, static_cast<float>(noise));
+  const std::vector<std::pair<double, double>> fades = {{6.5, 0.1},   {9.3, 0.18},  {12.3, 0.2},
+                                                        {20.5, 0.12}, {24.0, 0.15}, {27.0, 0.06}};
+  const double depth = std::pow(10.0, -30.0 / 20.0);
+  const double ramp = 0.005;
+  for (const auto& [start, length] : fades) {
+    for (auto i = static_cast<size_t>(start * rate);
+         i < static_cast<size_t>((start + length) * rate); ++i) {
+      const double into = static_cast<double>(i) / rate - start;
+      const double edge = std::min({into, length - into, ramp}) / ramp;
+      samples[i] *= static_cast<float>(1.0 - (1.0 - depth) * edge);
+    }
+  }
+  for (float& sample : samples)
+    sample += hiss(random);
+  EXPECT_EQ(Passed(Demodulate(samples, rate)), expected);
+}
+
 TEST(DemodulatorOnDamagedRecordings, JitteredCyclesAndAMissingStretchOfSignal) {
   const auto blocks = FileBlocks("JITTER", 0x1900, 0x1900, Data(3 * 256, 3));
   std::vector<std::vector<uint8_t>> expected;
