@@ -65,6 +65,15 @@ void ByteFramer::Idle(const CellReading& cell) {
   }
   signalLost_ = false;
   if (cell.One()) {
+    if (atByteEnd && cellsPerBit_ == 1 && cell.soft < kDoubtfulStart) {
+      // Where a byte of a run has just ended, a 1 read in doubt is more likely its next start
+      // bit, spoilt by a click or the noise, than the carrier tone after a block's last byte
+      // (which reads surely). Taken for a 1, it would shift every byte after it by a cell and
+      // lose the block; taken for a start bit, the byte keeps its place, and the checksums
+      // tell whether it was one.
+      StartFrame(cell);
+      return;
+    }
     ++idleCells_;
     previous_ = cell;
     return;
