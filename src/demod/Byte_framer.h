@@ -54,6 +54,8 @@ class ByteFramer final : public CellSink {
   // bit (at 1200 baud). Clicks of three times the waves' peak, 10 a second: 26 of 33 blocks
   // where they gave 22 (quality_benchmark; 27 where 25 on held-out seeds).
   static constexpr float kDoubtfulStart = 0.5f;
+  // Cells without signal in a row that end a run (a lone one is taken as idle).
+  static constexpr int kQuietCells = 2;
 
   struct Bit {
     float soft;
@@ -74,6 +76,7 @@ class ByteFramer final : public CellSink {
   bool signalLost_ = true;
   bool atByteEnd_ = false;  // the cell now due is where a byte just read was followed by another
   int blindBytes_ = 0;      // bytes read in a row where the signal was lost
+  int quiet_ = 0;           // cells without signal in a row
 };
 
 }  // namespace Demod_ns

@@ -64,6 +64,8 @@ constexpr float kSmoothing = 1.0f / 16.0f;
 constexpr float kFloorRise = 1.0f + 1.0f / 2048.0f;  // doubles in some 1400 cells, 1.2 s
 // And at least this share of the signal's usual energy (digital silence has no noise).
 constexpr float kSignalOverLevel = 1e-4f;
+// Cells without signal in a row that end a tone.
+constexpr int kCellsWithoutSignal = 2;
 // Cells of signal in a row before the clock is set by them.
 constexpr int kSignalRunForClock = 4;
 // A cell after carrier tone with at least this share of the high tone's energy in the low
@@ -364,7 +366,14 @@ void CellDemodulator::ReadCell() {
     }
     step_ = std::clamp(step_, nominalStep_ / kFastest, nominalStep_ / kSlowest);
   }
-  toneRun_ = signal && one ? toneRun_ + 1 : 0;
+  // A lone cell that the noise took below the signal's threshold does not end a tone: in noise
+  // as strong as the tone, one carrier cell in thirty does, and the start bit after the tone
+  // would then not be located.
+  quiet_ = signal ? 0 : quiet_ + 1;
+  if (signal)
+    toneRun_ = one ? toneRun_ + 1 : 0;
+  else if (quiet_ >= kCellsWithoutSignal)
+    toneRun_ = 0;
   lastLow_ = low;
   lastHigh_ = high;
   lastOne_ = one;

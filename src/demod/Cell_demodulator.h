@@ -103,6 +103,7 @@ class CellDemodulator {
   double coarse_ = 0.0;  // the speed error as the 2400 Hz tone's half cells show it, averaged
   int toneRun_ = 0;
   int signalRun_ = 0;      // cells of signal in a row, up to this one
+  int quiet_ = 0;          // cells without signal in a row, up to this one
   float smoothed_ = 0.0f;  // the cells' energy, smoothed
   float floor_ = -1.0f;  // the least of it lately (-1: not yet known)      // cells of 2400 Hz in a
                          // row, up to the cell before
