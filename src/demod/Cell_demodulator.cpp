@@ -64,6 +64,11 @@ constexpr float kSmoothing = 1.0f / 16.0f;
 constexpr float kFloorRise = 1.0f + 1.0f / 2048.0f;  // doubles in some 1400 cells, 1.2 s
 // And at least this share of the signal's usual energy (digital silence has no noise).
 constexpr float kSignalOverLevel = 1e-4f;
+// Cells whose decision is this sure set the tones' levels; the share of one such cell in its
+// tone's level; the most a cell of 2400 Hz is weighed up by (the tone 18 dB weaker).
+constexpr float kSureForLevel = 0.5f;
+constexpr float kLevelShare = 1.0f / 256.0f;
+constexpr float kHeaviest = 8.0f;
 // Cells without signal in a row that end a tone.
 constexpr int kCellsWithoutSignal = 2;
 // Cells of signal in a row before the clock is set by them.
@@ -240,6 +245,27 @@ float CellDemodulator::Balance(int64_t start) const {
   return (e1 - e2) / (e1 + e2 + 1e-30f);
 }
 
+float CellDemodulator::Decide(float e1, float e2, bool signal) {
+  const float apart = (e2 - e1) / (e1 + e2 + noise_ + 1e-30f);
+  // Each tone's level as its sure cells show it, followed over a few hundred of them: a fade or
+  // a click changes both tones alike, while the tape's loss of treble does not change.
+  if (signal && std::fabs(apart) > kSureForLevel) {
+    float& level = apart > 0.0f ? highLevel_ : lowLevel_;
+    level += ((apart > 0.0f ? e2 : e1) - level) * kLevelShare;
+  }
+  if (lowLevel_ <= 0.0f || highLevel_ <= 0.0f)
+    return apart;
+  // Where the 2400 Hz tone arrives weaker than the 1200 Hz one (worn heads lose treble), the
+  // plain comparison of energies reads a 1 as a 0 wherever the noise, or what a 0 before it
+  // leaves behind, outweighs its weak tone; comparing each tone's energy as a share of its
+  // own level instead reads 0s as 1s on the noise in them, weighed up as much. The 2400 Hz
+  // energy is weighed up by the square root of the ratio of the levels, half-way between the
+  // two on a scale of decibels.
+  const float weight = std::clamp(std::sqrt(lowLevel_ / highLevel_), 1.0f, kHeaviest);
+  const float high = weight * e2;
+  return (high - e1) / (high + e1 + noise_ + 1e-30f);
+}
+
 bool CellDemodulator::LocateStartBit() {
   // The balance of a window sliding from the tone's last cell into the start bit rises from
   // -1 to +1 and is 0 where the window holds half of each: there the boundary lies half a
@@ -316,7 +342,8 @@ void CellDemodulator::ReadCell() {
   cell.startSample = ringPosition_[cellStart_ & (kRing - 1)] * group_ + 0.5 * (group_ - 1);
   cell.low = low;
   cell.high = high;
-  cell.soft = (e2 - e1) / (e1 + e2 + noise_ + 1e-30f);
+  cell.soft = Decide(e1, e2, signal);
+  one = cell.soft > 0.0f;
   cell.signal = signal;
   sink_.Cell(cell);
 

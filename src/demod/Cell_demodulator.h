@@ -77,6 +77,9 @@ class CellDemodulator {
   // (E1 - E2) / (E1 + E2) of the window starting there: +1 for 1200 Hz, -1 for 2400 Hz.
   float Balance(int64_t start) const;
   bool LocateStartBit();
+  // The cell's sureness (as CellReading::soft) from its tones' energies; learns the tones'
+  // levels from cells of signal.
+  float Decide(float e1, float e2, bool signal);
 
   static constexpr int kRing = 256;  // resampled points kept, a power of two
 
@@ -109,6 +112,9 @@ class CellDemodulator {
                          // row, up to the cell before
   float noise_ = -1.0f;  // the noise's energy in one tone's correlation (-1: not yet known)
   float level_ = 0.0f;   // the signal's energy in the stronger tone's correlation
+  // Each tone's energy in its own sure cells (0: not yet known).
+  float lowLevel_ = 0.0f;
+  float highLevel_ = 0.0f;
 };
 
 }  // namespace Demod_ns
