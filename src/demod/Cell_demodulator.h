@@ -79,7 +79,8 @@ class CellDemodulator {
   bool LocateStartBit();
   // The cell's sureness (as CellReading::soft) from its tones' energies; learns the tones'
   // levels from cells of signal.
-  float Decide(float e1, float e2, bool signal);
+  // excess weighs against the sureness; plain is set to the sureness without it.
+  float Decide(float e1, float e2, bool signal, float excess, float& plain);
 
   static constexpr int kRing = 256;  // resampled points kept, a power of two
 
@@ -115,6 +116,7 @@ class CellDemodulator {
   // Each tone's energy in its own sure cells (0: not yet known).
   float lowLevel_ = 0.0f;
   float highLevel_ = 0.0f;
+  float rest_ = -1.0f;  // the cells' usual energy beyond their tones' (-1: not yet known)
 };
 
 }  // namespace Demod_ns
