@@ -271,6 +271,7 @@ float CellDemodulator::Decide(float e1, float e2, bool signal, float excess, flo
   // energy is weighed up by the square root of the ratio of the levels, half-way between the
   // two on a scale of decibels.
   const float weight = std::clamp(std::sqrt(lowLevel_ / highLevel_), 1.0f, kHeaviest);
+  weight_ = weight;
   const float high = weight * e2;
   plain = (high - e1) / (high + e1 + noise_ + 1e-30f);
   return (high - e1) / (high + e1 + noise_ + excess + 1e-30f);
@@ -318,8 +319,10 @@ void CellDemodulator::ReadCell() {
   floor_ = std::min(floor_ < 0.0f ? smoothed_ : floor_ * kFloorRise, smoothed_);
   // A cell holds signal where its stronger tone stands well above the noise in the weaker
   // one, or, with the clock far off (both tones then take a share), where the cell's energy
-  // stands well above the floor.
-  bool signal = (stronger > kSignalOverNoise * noise_ || e1 + e2 > kSignalOverFloor * floor_) &&
+  // stands well above the floor. A 2400 Hz tone that arrives weaker than the 1200 Hz one is
+  // weighed up as in the cell's decision (see Decide).
+  bool signal = (std::max(e1, weight_ * e2) > kSignalOverNoise * noise_ ||
+                 e1 + e2 > kSignalOverFloor * floor_) &&
                 stronger > kSignalOverLevel * level_;
   bool one = e2 > e1;
   // After carrier tone, a cell that holds much of the low tone holds a start bit, or straddles

@@ -116,7 +116,8 @@ class CellDemodulator {
   // Each tone's energy in its own sure cells (0: not yet known).
   float lowLevel_ = 0.0f;
   float highLevel_ = 0.0f;
-  float rest_ = -1.0f;  // the cells' usual energy beyond their tones' (-1: not yet known)
+  float weight_ = 1.0f;  // what Decide weighs a cell's 2400 Hz energy by
+  float rest_ = -1.0f;   // the cells' usual energy beyond their tones' (-1: not yet known)
 };
 
 }  // namespace Demod_ns
