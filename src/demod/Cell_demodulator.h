@@ -116,6 +116,11 @@ class CellDemodulator {
   // Each tone's energy in its own sure cells (0: not yet known).
   float lowLevel_ = 0.0f;
   float highLevel_ = 0.0f;
+  int sameRun_ = 1;  // cells of one tone in a row, up to the cell before
+  // The 1200 Hz tone's turn from a run's first cell to its second (0 once used), and how far
+  // it lies, on average, from the turn after it.
+  double firstTurn_ = 0.0;
+  double firstTurnOffset_ = 0.0;
   float weight_ = 1.0f;  // what Decide weighs a cell's 2400 Hz energy by
   float rest_ = -1.0f;   // the cells' usual energy beyond their tones' (-1: not yet known)
 };
