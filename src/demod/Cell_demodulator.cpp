@@ -82,6 +82,10 @@ constexpr double kTurnOffsetShare = 1.0 / 32.0;
 constexpr double kSmallestTurnOffset = 0.03;
 // Cells without signal in a row that end a tone.
 constexpr int kCellsWithoutSignal = 2;
+// For this many cells (200 ms) after signal, a cell whose stronger tone holds this many times
+// the noise's energy sets the clock (see ReadCell).
+constexpr int kFadeCells = 240;
+constexpr float kFadeOverNoise = 2.0f;
 // Cells of signal in a row before the clock is set by them.
 constexpr int kSignalRunForClock = 4;
 // A cell after carrier tone with at least this share of the high tone's energy in the low
@@ -389,8 +393,13 @@ void CellDemodulator::ReadCell() {
       std::clamp(std::sqrt(std::sqrt(level_ / (noise_ + 1e-30) / kQuietCells)), 1.0, kQuickest);
   const float sure = std::fabs(plain);
   signalRun_ = signal ? signalRun_ + 1 : 0;
-  // Stray waves in a gap are no signal to set the clock by: it takes a few cells in a row.
-  if (signalRun_ >= kSignalRunForClock) {
+  sinceSignal_ = signalRun_ >= kSignalRunForClock ? 0 : sinceSignal_ + 1;
+  // Stray waves in a gap are no signal to set the clock by: it takes a few cells in a row. But
+  // where the tone has sunk towards the noise for a while (a fade), the tape goes on moving
+  // under the clock, wow and flutter with it: there a cell whose stronger tone stands above
+  // the noise at all still sets the clock, for as long as a fade lasts.
+  if (signalRun_ >= kSignalRunForClock ||
+      (sinceSignal_ < kFadeCells && std::max(e1, weight_ * e2) > kFadeOverNoise * noise_)) {
     if (one != lastOne_) {
       if (sure > kSureForTiming && std::fabs(lastSoft_) > kSureForTiming) {
         // The window centred on the boundary leans towards the cell before by as much as the

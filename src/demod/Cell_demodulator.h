@@ -106,9 +106,10 @@ class CellDemodulator {
   float lastSoft_ = 0.0f;
   double coarse_ = 0.0;  // the speed error as the 2400 Hz tone's half cells show it, averaged
   int toneRun_ = 0;
-  int signalRun_ = 0;      // cells of signal in a row, up to this one
-  int quiet_ = 0;          // cells without signal in a row, up to this one
-  float smoothed_ = 0.0f;  // the cells' energy, smoothed
+  int signalRun_ = 0;          // cells of signal in a row, up to this one
+  int quiet_ = 0;              // cells without signal in a row, up to this one
+  int sinceSignal_ = 1 << 20;  // cells since the last that the clock was set by as signal
+  float smoothed_ = 0.0f;      // the cells' energy, smoothed
   float floor_ = -1.0f;  // the least of it lately (-1: not yet known)      // cells of 2400 Hz in a
                          // row, up to the cell before
   float noise_ = -1.0f;  // the noise's energy in one tone's correlation (-1: not yet known)
