@@ -7,6 +7,8 @@
 //   build/bench/quality_benchmark                     # every fault, 3 seeds
 //   build/bench/quality_benchmark --only treble       # the faults whose name holds "treble"
 //   build/bench/quality_benchmark --seeds 5 --demod   # the demodulator alone (quicker)
+//   build/bench/quality_benchmark --first-seed 101    # other tapes and noise, held out from
+//                                                     # those a change was tuned on
 //
 // Faults sweep one at a time over a hiss 12 dB below the tone (an 8-bit capture of a good
 // tape has less; a worn one more), so that each fault's effect shows where it meets noise;
@@ -348,18 +350,22 @@ Count Run(const Scenario& scenario, uint32_t seed, bool demodulatorOnly,
 
 int main(int argc, char** argv) {
   int seeds = 3;
+  int firstSeed = 1;
   bool demodulatorOnly = false;
   std::string only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seeds" && i + 1 < argc) {
       seeds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--first-seed" && i + 1 < argc) {
+      firstSeed = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--only" && i + 1 < argc) {
       only = argv[++i];
     } else if (arg == "--demod") {
       demodulatorOnly = true;
     } else {
-      std::cerr << "usage: quality_benchmark [--seeds N] [--only TEXT] [--demod]\n";
+      std::cerr
+          << "usage: quality_benchmark [--seeds N] [--first-seed N] [--only TEXT] [--demod]\n";
       return 2;
     }
   }
@@ -372,7 +378,7 @@ int main(int argc, char** argv) {
     if (!only.empty() && (scenario.fault + " " + scenario.severity).find(only) == std::string::npos)
       continue;
     Count sum;
-    for (int seed = 1; seed <= seeds; ++seed) {
+    for (int seed = firstSeed; seed < firstSeed + seeds; ++seed) {
       const Count count = Run(scenario, static_cast<uint32_t>(seed), demodulatorOnly, folder);
       sum.expected += count.expected;
       sum.demodulator += count.demodulator;

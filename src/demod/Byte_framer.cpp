@@ -55,6 +55,13 @@ void ByteFramer::Idle(const CellReading& cell) {
     StartFrame(cell);
     return;
   }
+  if (!cell.signal && ++quiet_ < kQuietCells && !signalLost_) {
+    // A lone cell that the noise took below the signal's threshold, in the carrier tone or
+    // between bytes: taken as idle, so that the tone before a block keeps its length.
+    ++idleCells_;
+    previous_ = cell;
+    return;
+  }
   if (!cell.signal) {
     if (!signalLost_)
       sink_.SignalLost(cell.startSample);
@@ -64,7 +71,17 @@ void ByteFramer::Idle(const CellReading& cell) {
     return;
   }
   signalLost_ = false;
+  quiet_ = 0;
   if (cell.One()) {
+    if (atByteEnd && cellsPerBit_ == 1 && cell.soft < kDoubtfulStart) {
+      // Where a byte of a run has just ended, a 1 read in doubt is more likely its next start
+      // bit, spoilt by a click or the noise, than the carrier tone after a block's last byte
+      // (which reads surely). Taken for a 1, it would shift every byte after it by a cell and
+      // lose the block; taken for a start bit, the byte keeps its place, and the checksums
+      // tell whether it was one.
+      StartFrame(cell);
+      return;
+    }
     ++idleCells_;
     previous_ = cell;
     return;
@@ -74,6 +91,7 @@ void ByteFramer::Idle(const CellReading& cell) {
 }
 
 void ByteFramer::StartFrame(const CellReading& cell) {
+  quiet_ = 0;
   // At 300 baud the start bit's first cell may have been the one before, read as a 1 in the
   // noise: the frame keeps that cell too, and the start bit's better reading decides.
   if (cellsPerBit_ == 1) {

@@ -77,6 +77,10 @@ class CellDemodulator {
   // (E1 - E2) / (E1 + E2) of the window starting there: +1 for 1200 Hz, -1 for 2400 Hz.
   float Balance(int64_t start) const;
   bool LocateStartBit();
+  // The cell's sureness (as CellReading::soft) from its tones' energies; learns the tones'
+  // levels from cells of signal.
+  // excess weighs against the sureness; plain is set to the sureness without it.
+  float Decide(float e1, float e2, bool signal, float excess, float& plain);
 
   static constexpr int kRing = 256;  // resampled points kept, a power of two
 
@@ -102,12 +106,24 @@ class CellDemodulator {
   float lastSoft_ = 0.0f;
   double coarse_ = 0.0;  // the speed error as the 2400 Hz tone's half cells show it, averaged
   int toneRun_ = 0;
-  int signalRun_ = 0;      // cells of signal in a row, up to this one
-  float smoothed_ = 0.0f;  // the cells' energy, smoothed
+  int signalRun_ = 0;          // cells of signal in a row, up to this one
+  int quiet_ = 0;              // cells without signal in a row, up to this one
+  int sinceSignal_ = 1 << 20;  // cells since the last that the clock was set by as signal
+  float smoothed_ = 0.0f;      // the cells' energy, smoothed
   float floor_ = -1.0f;  // the least of it lately (-1: not yet known)      // cells of 2400 Hz in a
                          // row, up to the cell before
   float noise_ = -1.0f;  // the noise's energy in one tone's correlation (-1: not yet known)
   float level_ = 0.0f;   // the signal's energy in the stronger tone's correlation
+  // Each tone's energy in its own sure cells (0: not yet known).
+  float lowLevel_ = 0.0f;
+  float highLevel_ = 0.0f;
+  int sameRun_ = 1;  // cells of one tone in a row, up to the cell before
+  // The 1200 Hz tone's turn from a run's first cell to its second (0 once used), and how far
+  // it lies, on average, from the turn after it.
+  double firstTurn_ = 0.0;
+  double firstTurnOffset_ = 0.0;
+  float weight_ = 1.0f;  // what Decide weighs a cell's 2400 Hz energy by
+  float rest_ = -1.0f;   // the cells' usual energy beyond their tones' (-1: not yet known)
 };
 
 }  // namespace Demod_ns
