@@ -110,10 +110,9 @@ class CellDemodulator {
   int quiet_ = 0;              // cells without signal in a row, up to this one
   int sinceSignal_ = 1 << 20;  // cells since the last that the clock was set by as signal
   float smoothed_ = 0.0f;      // the cells' energy, smoothed
-  float floor_ = -1.0f;  // the least of it lately (-1: not yet known)      // cells of 2400 Hz in a
-                         // row, up to the cell before
-  float noise_ = -1.0f;  // the noise's energy in one tone's correlation (-1: not yet known)
-  float level_ = 0.0f;   // the signal's energy in the stronger tone's correlation
+  float floor_ = -1.0f;        // the least of it lately (-1: not yet known)
+  float noise_ = -1.0f;        // the noise's energy in one tone's correlation (-1: not yet known)
+  float level_ = 0.0f;         // the signal's energy in the stronger tone's correlation
   // Each tone's energy in its own sure cells (0: not yet known).
   float lowLevel_ = 0.0f;
   float highLevel_ = 0.0f;

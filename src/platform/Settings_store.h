@@ -31,8 +31,8 @@ class SettingsKey {
 
  private:
   bool open_ = false;
-  std::string location_;    // POSIX: the key's folder
-  void* handle_ = nullptr;  // Windows: the open registry key
+  std::string location_;                     // POSIX: the key's folder
+  [[maybe_unused]] void* handle_ = nullptr;  // Windows: the open registry key
 };
 
 }  // namespace Platform_ns
