@@ -15,23 +15,26 @@ float Energy(std::complex<float> c) {
 ByteFramer::ByteFramer(int cellsPerBit, ByteSink& sink) : cellsPerBit_(cellsPerBit), sink_(sink) {}
 
 ByteFramer::Bit ByteFramer::BitAt(int first) const {
-  if (cellsPerBit_ == 1)
-    return {frame_[static_cast<size_t>(first)].soft, frame_[static_cast<size_t>(first)].signal};
+  if (cellsPerBit_ == 1) {
+    const CellReading& cell = frame_[static_cast<size_t>(first)];
+    return {cell.soft, cell.signal, cell.faded};
+  }
   // The bit's cells hold one tone in one phase: their correlations add up, while the noise in
   // them adds up only in energy.
   std::complex<float> low, high;
   float energy = 0.0f;
-  int signals = 0;
+  int signals = 0, faded = 0;
   for (int k = first; k < first + cellsPerBit_; ++k) {
     const CellReading& cell = frame_[static_cast<size_t>(k)];
     low += cell.low;
     high += cell.high;
     energy += Energy(cell.low) + Energy(cell.high);
     signals += cell.signal ? 1 : 0;
+    faded += cell.faded ? 1 : 0;
   }
   const float soft =
       (Energy(high) - Energy(low)) / (static_cast<float>(cellsPerBit_) * energy + 1e-30f);
-  return {soft, 2 * signals > cellsPerBit_};
+  return {soft, 2 * signals > cellsPerBit_, 2 * faded > cellsPerBit_};
 }
 
 void ByteFramer::Cell(const CellReading& cell) {
@@ -114,7 +117,7 @@ void ByteFramer::EndFrame() {
   byte.startSoft = BitAt(first).soft;
   for (int j = 0; j < 8; ++j) {
     const Bit bit = BitAt(first + cellsPerBit_ * (1 + j));
-    byte.soft[static_cast<size_t>(j)] = bit.soft;
+    byte.soft[static_cast<size_t>(j)] = bit.faded ? kFadedSureness * bit.soft : bit.soft;
     if (bit.soft > 0.0f)
       byte.value = static_cast<uint8_t>(byte.value | 1u << j);
   }

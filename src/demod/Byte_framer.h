@@ -37,6 +37,12 @@ class ByteSink {
 
 class ByteFramer final : public CellSink {
  public:
+  // A data bit read where the signal had gone is given this share of its sureness: the cell
+  // then holds noise alone, whose two tones' energies differ at random, often by more than a
+  // doubtful bit's, and a wrong bit that looked sure kept the checksum repair from mending a
+  // drop-out of two or three cells.
+  static constexpr float kFadedSureness = 0.3f;
+
   // cellsPerBit: 1 at 1200 baud, 4 at 300 baud.
   ByteFramer(int cellsPerBit, ByteSink& sink);
 
@@ -60,6 +66,7 @@ class ByteFramer final : public CellSink {
   struct Bit {
     float soft;
     bool signal;
+    bool faded;
   };
   Bit BitAt(int first) const;
   void Idle(const CellReading& cell);

@@ -80,6 +80,13 @@ constexpr float kImpulseWeight = 8.0f;
 // and the least offset taken off (a 6 dB echo 1 ms late gives some 0.05 of a cycle).
 constexpr double kTurnOffsetShare = 1.0 / 32.0;
 constexpr double kSmallestTurnOffset = 0.03;
+// A cell has lost the signal (CellReading::faded) where it holds no signal and its stronger
+// tone less than kFaded of the signal's usual energy, or where the tone it is decided for
+// holds less than what is left of that tone's level when kFadedMargin times the noise's
+// amplitude is taken off it (white noise takes that much from a tone in under one cell in
+// 50,000).
+constexpr float kFaded = 0.1f;
+constexpr float kFadedMargin = 3.0f;
 // Cells without signal in a row that end a tone.
 constexpr int kCellsWithoutSignal = 2;
 // For this many cells (200 ms) after signal, a cell whose stronger tone holds this many times
@@ -386,6 +393,15 @@ void CellDemodulator::ReadCell() {
   cell.soft = Decide(e1, e2, signal, kImpulseWeight * excess, plain);
   one = cell.soft > 0.0f;
   cell.signal = signal;
+  cell.faded = !signal && std::max(e1, e2) < kFaded * level_;
+  if (!cell.faded && excess <= 0.0f && lowLevel_ > 0.0f && highLevel_ > 0.0f) {
+    // Or the tone read holds far less than its own level, as in a cell that the signal leaves
+    // part of the way through. (A click also takes from the tone, but it adds energy of its
+    // own, which already weighs against the bit.)
+    const float own = one ? e2 : e1;
+    const float margin = std::sqrt(one ? highLevel_ : lowLevel_) - kFadedMargin * std::sqrt(noise_);
+    cell.faded = margin > 0.0f && own < margin * margin;
+  }
   sink_.Cell(cell);
 
   // The clock's recovery.

@@ -35,6 +35,10 @@ struct CellReading {
   // doubt (noise, or no signal at all).
   float soft = 0.0f;
   bool signal = false;  // the cell's tone stands well above the noise
+  // The tape's signal has gone from the cell, or from part of it (a drop-out, a gap), rather
+  // than sunk into noise as loud as itself: its tones then hold less than the noise could
+  // take from them, and its decision is worth less than soft says.
+  bool faded = false;
 
   bool One() const { return soft > 0.0f; }
 };

@@ -8,7 +8,8 @@
 // noise at a ratio of bit energy to noise density, and its sureness is computed as the
 // demodulator computes it. The damage models:
 //   kNoise  that noise alone;
-//   kBurst  with a stretch of 5 to 60 bits where the signal is lost;
+//   kBurst  with a stretch of 5 to 60 bits where the signal is lost (read in doubt, as the
+//           framer reads bits whose cells lost the signal);
 //   kBytes  with 1 to 4 bytes replaced by others read with full sureness (damage that the
 //           signal does not show).
 // Run counts the blocks whose CRC fails as read, the repairs accepted and the wrong ones.
@@ -19,6 +20,7 @@
 #include <random>
 #include <vector>
 
+#include "demod/Byte_framer.h"
 #include "demod/Crc_repair.h"
 
 namespace TestSupport {
@@ -92,7 +94,9 @@ class BitChannel {
     const float right = rightRe * rightRe + rightIm * rightIm;
     const float other = otherRe * otherRe + otherIm * otherIm;
     const float noise = 2.0f * sigma * sigma;
-    const float soft = (right - other) / (right + other + noise);
+    // Where the signal has gone, the framer gives the bit a share of its sureness.
+    const float soft = (right - other) / (right + other + noise) *
+                       (signal ? 1.0f : Demod_ns::ByteFramer::kFadedSureness);
     return one ? soft : -soft;
   }
 
