@@ -181,164 +181,36 @@ Tape JitteredTape(const std::vector<BlockSpec>& blocks, double jitter, uint32_t 
   return writer.Take();
 }
 
-// Flutter quicker than the clock's loop follows at its noisy-signal gains: 2.75% at 20 Hz, the
-// tape's position swinging by a quarter of a bit cell either way, over hiss 12 dB below the
-// tone. Where the signal stands well above the noise the loop follows quicker, and every
-// block comes back; with the gains fixed for noise, blocks were lost.
-TEST(DemodulatorOnDamagedRecordings, FlutterAt20HzOverHiss) {
+// Renders the two files' tape with the damage, over hiss 12 dB below the waves' amplitude (as
+// the damage leaves it) with the noise of each seed, and expects every block back byte for
+// byte.
+void ExpectEveryBlockOverHiss(const std::vector<uint64_t>& seeds,
+                              const std::function<void(RenderOptions&)>& damage,
+                              const std::string& what) {
   const std::vector<FileSpec> files = Files();
   const Tape tape = StandardTape(files);
   const auto expected = ExpectedBlocks(files);
-  for (const uint64_t seed : {1u, 2u, 3u, 4u}) {
+  for (const uint64_t seed : seeds) {
     RenderOptions options;
+    damage(options);
     options.noiseStdDev = NoiseStdDevForSnr(options.amplitude, options.shape, 12);
     options.noiseSeed = seed;
-    options.flutterDepth = 0.0275;
-    options.flutterFrequencyHz = 20;
     EXPECT_EQ(Passed(Demodulate(Floats(RenderSamples(tape, options)), 44100)), expected)
-        << "seed " << seed;
+        << what << ", seed " << seed;
   }
 }
 
-// Fades of worn oxide: inside a block the level sinks by 30 dB for 60 to 180 ms, into the hiss
-// of a good capture (30 dB below the tone), where the cells no longer count as signal but most
-// of their bits still read right. The blocks are read through their fades, and every block
-// comes back; when the framing gave up after 50 ms without signal, the longer fades cut their
-// blocks off.
-TEST(DemodulatorOnDamagedRecordings, FadesIntoTheHissInsideBlocks) {
-  const std::vector<FileSpec> files = Files();
-  const Tape tape = StandardTape(files);
-  const auto expected = ExpectedBlocks(files);
-  RenderOptions options;
-  std::vector<float> samples = RenderFloatSamples(tape, options);
+// The fades both fade tests put in the two files' tape, one in each block: after 0.5 s of
+// silence and 5.1 s of tone, the blocks of the first file lie from 5.6 s, 8.9 s and 12.2 s on,
+// those of the second (after 0.5 s of tone, a gap of 1.5 s and 5.1 s of tone) from 19.8 s,
+// 23.1 s and 26.4 s; each full block lasts 2.4 s. Each fade sinks by depthDb with ramps of
+// 5 ms; then hiss at hissDb below the waves is added.
+void FadeIntoHiss(std::vector<float>& samples, const RenderOptions& options, double depthDb,
+                  double hissDb, uint32_t seed) {
   const double rate = options.sampleRate;
-  // A fade in each block: after 0.5 s of silence and 5.1 s of tone, the blocks of the first file
-  // lie from 5.6 s, 8.9 s and 12.2 s on, those of the second (after 0.5 s of tone, a gap of
-  // 1.5 s and 5.1 s of tone) from 19.8 s, 23.1 s and 26.4 s; each full block lasts 2.4 s.
-  const double noise = NoiseStdDevForSnr(options.amplitude, options.shape, 30);
-  std::mt19937 random(11);
-  std::normal_distribution<float> hiss(0.0f, static_cast<float>(noise));
   const std::vector<std::pair<double, double>> fades = {{6.5, 0.1},   {9.3, 0.18},  {12.3, 0.2},
                                                         {20.5, 0.12}, {24.0, 0.15}, {27.0, 0.06}};
-  const double depth = std::pow(10.0, -30.0 / 20.0);
-  const double ramp = 0.005;
-  for (const auto& [start, length] : fades) {
-    for (auto i = static_cast<size_t>(start * rate);
-         i < static_cast<size_t>((start + length) * rate); ++i) {
-      const double into = static_cast<double>(i) / rate - start;
-      const double edge = std::min({into, length - into, ramp}) / ramp;
-      samples[i] *= static_cast<float>(1.0 - (1.0 - depth) * edge);
-    }
-  }
-  for (float& sample : samples)
-    sample += hiss(random);
-  EXPECT_EQ(Passed(Demodulate(samples, rate)), expected);
-}
-
-// Mains hum at twice the waves' peak (with its harmonics, as a bad earth gives it) over hiss
-// 12 dB below the tone. What the high-pass leaves of the hum takes a carrier cell now and then
-// below the signal's threshold; such a lone cell once ended the tone, so that the block after
-// it did not start after enough tone, or its start bit was not located, and the block was lost.
-TEST(DemodulatorOnDamagedRecordings, HumTwiceThePeakOverHiss) {
-  const std::vector<FileSpec> files = Files();
-  const Tape tape = StandardTape(files);
-  const auto expected = ExpectedBlocks(files);
-  for (const uint64_t seed : {1u, 2u, 3u}) {
-    RenderOptions options;
-    options.amplitude = 40;
-    options.noiseStdDev = NoiseStdDevForSnr(options.amplitude, options.shape, 12);
-    options.noiseSeed = seed;
-    options.faults.humLevel = 2.0;
-    options.faults.humFrequencyHz = 50;
-    EXPECT_EQ(Passed(Demodulate(Floats(RenderSamples(tape, options)), 44100)), expected)
-        << "seed " << seed;
-  }
-}
-
-// Treble loss of worn heads: a second-order low-pass at 1200 Hz leaves the 2400 Hz tone 9 dB
-// weaker than the 1200 Hz one (and 12 dB below its own level), over hiss 12 dB below the tone.
-// Compared on their energies alone, 1s in the noise and after 0s read as 0s, a few in every
-// other block; weighed by the tones' levels as received, every block comes back.
-TEST(DemodulatorOnDamagedRecordings, TrebleLossOfTheSecondOrderAt1200Hz) {
-  const std::vector<FileSpec> files = Files();
-  const Tape tape = StandardTape(files);
-  const auto expected = ExpectedBlocks(files);
-  for (const uint64_t seed : {1u, 2u, 3u}) {
-    RenderOptions options;
-    options.noiseStdDev = NoiseStdDevForSnr(options.amplitude, options.shape, 12);
-    options.noiseSeed = seed;
-    options.faults.trebleCutHz = 1200;
-    options.faults.trebleOrder = 2;
-    EXPECT_EQ(Passed(Demodulate(Floats(RenderSamples(tape, options)), 44100)), expected)
-        << "seed " << seed;
-  }
-}
-
-// Clicks of a worn or dirty tape: impulses of three times the waves' peak at random, two and
-// five a second on average, over hiss 12 dB below the tone (the 8-bit capture clips them). A
-// click that spoils a bit leaves it read surely enough that the repair passed it over, and the
-// block was lost (on four of these seven recordings); with the click's energy beyond the tones
-// weighing against its sureness, the repair mends it, and every block comes back. (At five a
-// second, the noise of seed 2 still costs a block, with more bits in doubt than the repair
-// takes on.)
-TEST(DemodulatorOnDamagedRecordings, ClicksAFewASecond) {
-  const std::vector<FileSpec> files = Files();
-  const Tape tape = StandardTape(files);
-  const auto expected = ExpectedBlocks(files);
-  const std::vector<std::pair<double, uint64_t>> recordings = {
-      {2.0, 1}, {2.0, 2}, {2.0, 3}, {2.0, 4}, {5.0, 1}, {5.0, 3}, {5.0, 4}};
-  for (const auto& [perSecond, seed] : recordings) {
-    RenderOptions options;
-    options.noiseStdDev = NoiseStdDevForSnr(options.amplitude, options.shape, 12);
-    options.noiseSeed = seed;
-    options.faults.clicksPerSecond = perSecond;
-    options.faults.clickLevel = 3.0;
-    EXPECT_EQ(Passed(Demodulate(Floats(RenderSamples(tape, options)), 44100)), expected)
-        << perSecond << " a second, seed " << seed;
-  }
-}
-
-// The waves again 1 ms later at half their level (6 dB down), over hiss 12 dB below the tone.
-// The echo leaves something of a 1 in the first 0 after it but not in the second, which turned
-// the 1200 Hz tone's phase from the one to the other as a tape running slow would: over runs
-// of 0 bytes the clock slowed until it slipped, and no block came back. With that offset
-// learnt and taken off, every block comes back. (Not always: with the noise of seeds 2 and 4
-// this tape still loses a block, as quality_benchmark's echo row loses 1 of 33.)
-TEST(DemodulatorOnDamagedRecordings, AnEchoOf6dBOneMillisecondLate) {
-  const std::vector<FileSpec> files = Files();
-  const Tape tape = StandardTape(files);
-  const auto expected = ExpectedBlocks(files);
-  for (const uint64_t seed : {1u, 3u, 5u, 6u}) {
-    RenderOptions options;
-    options.noiseStdDev = NoiseStdDevForSnr(options.amplitude, options.shape, 12);
-    options.noiseSeed = seed;
-    options.faults.echoSeconds = 0.001;
-    options.faults.echoLevel = 0.5;
-    EXPECT_EQ(Passed(Demodulate(Floats(RenderSamples(tape, options)), 44100)), expected)
-        << "seed " << seed;
-  }
-}
-
-// Fades of 20 dB, where the previous test has them, on a tape with flutter of 1.2% at 12 Hz,
-// over hiss 20 dB below the tone. In a fade the cells no longer count as signal, and the clock, set
-// by signal alone, stood still while the tape's speed swung on: it came out of the longer fades off
-// by a cell and the block was lost. Set by whatever stands above the noise in a fade, it follows
-// the flutter through.
-TEST(DemodulatorOnDamagedRecordings, FadesOnAFlutteringTape) {
-  const std::vector<FileSpec> files = Files();
-  const Tape tape = StandardTape(files);
-  const auto expected = ExpectedBlocks(files);
-  RenderOptions options;
-  options.flutterDepth = 0.012;
-  options.flutterFrequencyHz = 12;
-  std::vector<float> samples = RenderFloatSamples(tape, options);
-  const double rate = options.sampleRate;
-  const double noise = NoiseStdDevForSnr(options.amplitude, options.shape, 20);
-  std::mt19937 random(12);
-  std::normal_distribution<float> hiss(0.0f, static_cast<float>(noise));
-  const std::vector<std::pair<double, double>> fades = {{6.5, 0.1},   {9.3, 0.18},  {12.3, 0.2},
-                                                        {20.5, 0.12}, {24.0, 0.15}, {27.0, 0.06}};
-  const double depth = std::pow(10.0, -20.0 / 20.0);
+  const double depth = std::pow(10.0, -depthDb / 20.0);
   const double ramp = 0.005;
   for (const auto& [start, length] : fades) {
     const auto from = static_cast<size_t>(start * rate);
@@ -349,9 +221,118 @@ TEST(DemodulatorOnDamagedRecordings, FadesOnAFlutteringTape) {
       samples[i] *= static_cast<float>(1.0 - (1.0 - depth) * edge);
     }
   }
+  std::mt19937 random(seed);
+  std::normal_distribution<float> hiss(
+      0.0f, static_cast<float>(NoiseStdDevForSnr(options.amplitude, options.shape, hissDb)));
   for (float& sample : samples)
     sample += hiss(random);
-  EXPECT_EQ(Passed(Demodulate(samples, rate)), expected);
+}
+
+// Flutter quicker than the clock's loop follows at its noisy-signal gains: 2.75% at 20 Hz, the
+// tape's position swinging by a quarter of a bit cell either way, over hiss 12 dB below the
+// tone. Where the signal stands well above the noise the loop follows quicker, and every
+// block comes back; with the gains fixed for noise, blocks were lost.
+TEST(DemodulatorOnDamagedRecordings, FlutterAt20HzOverHiss) {
+  ExpectEveryBlockOverHiss(
+      {1, 2, 3, 4},
+      [](RenderOptions& o) {
+        o.flutterDepth = 0.0275;
+        o.flutterFrequencyHz = 20;
+      },
+      "flutter");
+}
+
+// Fades of worn oxide: inside a block the level sinks by 30 dB for 60 to 180 ms, into the hiss
+// of a good capture (30 dB below the tone), where the cells no longer count as signal but most
+// of their bits still read right. The blocks are read through their fades, and every block
+// comes back; when the framing gave up after 50 ms without signal, the longer fades cut their
+// blocks off.
+TEST(DemodulatorOnDamagedRecordings, FadesIntoTheHissInsideBlocks) {
+  const std::vector<FileSpec> files = Files();
+  RenderOptions options;
+  std::vector<float> samples = RenderFloatSamples(StandardTape(files), options);
+  FadeIntoHiss(samples, options, 30, 30, 11);
+  EXPECT_EQ(Passed(Demodulate(samples, options.sampleRate)), ExpectedBlocks(files));
+}
+
+// Mains hum at twice the waves' peak (with its harmonics, as a bad earth gives it) over hiss
+// 12 dB below the tone. What the high-pass leaves of the hum takes a carrier cell now and then
+// below the signal's threshold; such a lone cell once ended the tone, so that the block after
+// it did not start after enough tone, or its start bit was not located, and the block was lost.
+TEST(DemodulatorOnDamagedRecordings, HumTwiceThePeakOverHiss) {
+  ExpectEveryBlockOverHiss(
+      {1, 2, 3},
+      [](RenderOptions& o) {
+        o.amplitude = 40;
+        o.faults.humLevel = 2.0;
+        o.faults.humFrequencyHz = 50;
+      },
+      "hum");
+}
+
+// Treble loss of worn heads: a second-order low-pass at 1200 Hz leaves the 2400 Hz tone 9 dB
+// weaker than the 1200 Hz one (and 12 dB below its own level), over hiss 12 dB below the tone.
+// Compared on their energies alone, 1s in the noise and after 0s read as 0s, a few in every
+// other block; weighed by the tones' levels as received, every block comes back.
+TEST(DemodulatorOnDamagedRecordings, TrebleLossOfTheSecondOrderAt1200Hz) {
+  ExpectEveryBlockOverHiss(
+      {1, 2, 3},
+      [](RenderOptions& o) {
+        o.faults.trebleCutHz = 1200;
+        o.faults.trebleOrder = 2;
+      },
+      "treble loss");
+}
+
+// Clicks of a worn or dirty tape: impulses of three times the waves' peak at random, two and
+// five a second on average, over hiss 12 dB below the tone (the 8-bit capture clips them). A
+// click that spoils a bit leaves it read surely enough that the repair passed it over, and the
+// block was lost (on four of these seven recordings); with the click's energy beyond the tones
+// weighing against its sureness, the repair mends it, and every block comes back. (At five a
+// second, the noise of seed 2 still costs a block, with more bits in doubt than the repair
+// takes on.)
+TEST(DemodulatorOnDamagedRecordings, ClicksAFewASecond) {
+  for (const auto& [perSecond, seeds] : std::vector<std::pair<double, std::vector<uint64_t>>>{
+           {2.0, {1, 2, 3, 4}}, {5.0, {1, 3, 4}}}) {
+    ExpectEveryBlockOverHiss(
+        seeds,
+        [perSecond = perSecond](RenderOptions& o) {
+          o.faults.clicksPerSecond = perSecond;
+          o.faults.clickLevel = 3.0;
+        },
+        "clicks " + std::to_string(static_cast<int>(perSecond)) + " a second");
+  }
+}
+
+// The waves again 1 ms later at half their level (6 dB down), over hiss 12 dB below the tone.
+// The echo leaves something of a 1 in the first 0 after it but not in the second, which turned
+// the 1200 Hz tone's phase from the one to the other as a tape running slow would: over runs
+// of 0 bytes the clock slowed until it slipped, and no block came back. With that offset
+// learnt and taken off, every block comes back. (Not always: with the noise of seeds 2 and 4
+// this tape still loses a block, as quality_benchmark's echo row loses 1 of 33.)
+TEST(DemodulatorOnDamagedRecordings, AnEchoOf6dBOneMillisecondLate) {
+  ExpectEveryBlockOverHiss(
+      {1, 3, 5, 6},
+      [](RenderOptions& o) {
+        o.faults.echoSeconds = 0.001;
+        o.faults.echoLevel = 0.5;
+      },
+      "echo");
+}
+
+// Fades of 20 dB, where the previous test has them, on a tape with flutter of 1.2% at 12 Hz,
+// over hiss 20 dB below the tone. In a fade the cells no longer count as signal, and the clock, set
+// by signal alone, stood still while the tape's speed swung on: it came out of the longer fades off
+// by a cell and the block was lost. Set by whatever stands above the noise in a fade, it follows
+// the flutter through.
+TEST(DemodulatorOnDamagedRecordings, FadesOnAFlutteringTape) {
+  const std::vector<FileSpec> files = Files();
+  RenderOptions options;
+  options.flutterDepth = 0.012;
+  options.flutterFrequencyHz = 12;
+  std::vector<float> samples = RenderFloatSamples(StandardTape(files), options);
+  FadeIntoHiss(samples, options, 20, 20, 12);
+  EXPECT_EQ(Passed(Demodulate(samples, options.sampleRate)), ExpectedBlocks(files));
 }
 
 TEST(DemodulatorOnDamagedRecordings, JitteredCyclesAndAMissingStretchOfSignal) {
