@@ -12,6 +12,7 @@
 
 #include "support/Decoding.h"
 #include "support/Temp_folder.h"
+#include "support/Tool_command.h"
 #include "tool/Commands.h"
 #include "tool/Uef_images.h"
 #include "tool/Uef_player.h"
@@ -235,14 +236,7 @@ std::string BitDifferences(const std::string& got, const std::string& wanted, lo
   return differences.str();
 }
 
-void RunCommand(int (*command)(const std::vector<std::string>&, Tool_ns::ToolStreams&),
-                const std::vector<std::string>& arguments) {
-  std::istringstream in;
-  std::ostringstream out;
-  std::ostringstream err;
-  Tool_ns::ToolStreams io{in, out, err};
-  ASSERT_EQ(command(arguments, io), 0) << err.str();
-}
+using TestSupport::RunCommand;
 
 // The chunks images of protected games hold, laid out as their loaders read them: standard
 // blocks with single bytes after them, tones running straight into bytes of other framings and

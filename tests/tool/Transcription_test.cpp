@@ -9,6 +9,7 @@
 
 #include "support/Decoding.h"
 #include "support/Temp_folder.h"
+#include "support/Tool_command.h"
 #include "tool/Commands.h"
 #include "tool/Recover.h"
 #include "tool/Transcription.h"
@@ -229,14 +230,7 @@ std::vector<std::string> ChunkTexts(const std::string& image) {
   return texts;
 }
 
-void RunCommand(int (*command)(const std::vector<std::string>&, Tool_ns::ToolStreams&),
-                const std::vector<std::string>& arguments) {
-  std::istringstream in;
-  std::ostringstream out;
-  std::ostringstream err;
-  Tool_ns::ToolStreams io{in, out, err};
-  ASSERT_EQ(command(arguments, io), 0) << err.str();
-}
+using TestSupport::RunCommand;
 
 TEST(WholeTapeImage, RenderedAndRecoveredHoldsWhatTheTapeHeld) {
   using namespace ToolTest;
